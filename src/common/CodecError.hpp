@@ -1,0 +1,54 @@
+#pragma once
+// The one family of errors that the codec reports. Each is thrown where the fault is
+// found, with its context in the reason; the program entry catches them once, prints
+// "meshcodec: error: <file>: <reason>" on standard error and exits with the status
+// of the kind (listed in the README).
+
+#include <stdexcept>
+#include <string>
+
+namespace meshcodec {
+
+enum class ErrorKind {
+  BadArgument = 2,      // a command-line argument that cannot be used
+  UnreadableInput = 3,  // an input file that cannot be opened or read
+  MalformedObj = 4,     // an OBJ line that cannot be parsed, or a bad face index
+  OutOfDomain = 5,      // a mesh the format cannot carry (border, non-manifold, ...)
+  CorruptStream = 6,    // a compressed file that is truncated or inconsistent
+  IoFailure = 7,        // an output file that cannot be written
+  Misuse = 8,           // an internal call outside its contract
+};
+
+class CodecError : public std::runtime_error {
+ public:
+  CodecError(ErrorKind kind, const std::string& reason, std::string file = {});
+
+  ErrorKind kind() const { return kind_; }
+  int exitStatus() const { return static_cast<int>(kind_); }
+  const std::string& file() const { return file_; }
+  // Errors raised below the pipelines do not know the file; the pipeline names it.
+  void setFileIfUnset(const std::string& file);
+
+ private:
+  ErrorKind kind_;
+  std::string file_;
+};
+
+#define MESHCODEC_ERROR_KIND(Name)                                        \
+  class Name : public CodecError {                                        \
+   public:                                                                \
+    explicit Name(const std::string& reason, std::string file = {})       \
+        : CodecError(ErrorKind::Name, reason, std::move(file)) {}         \
+  };
+
+MESHCODEC_ERROR_KIND(BadArgument)
+MESHCODEC_ERROR_KIND(UnreadableInput)
+MESHCODEC_ERROR_KIND(MalformedObj)
+MESHCODEC_ERROR_KIND(OutOfDomain)
+MESHCODEC_ERROR_KIND(CorruptStream)
+MESHCODEC_ERROR_KIND(IoFailure)
+MESHCODEC_ERROR_KIND(Misuse)
+
+#undef MESHCODEC_ERROR_KIND
+
+}  // namespace meshcodec

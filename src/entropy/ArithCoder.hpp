@@ -1,0 +1,39 @@
+#pragma once
+// Integer-sequence coder: writes a vector of 32-bit integers to the code stream as
+// one self-delimiting arithmetic block (count, byte length, code bytes) and reads it
+// back. Every integer the codec stores goes through here. Each value is binarized
+// (truncated unary + Exp-Golomb, optional sign bin) and each bin coded with an
+// adaptive context chosen by its position in the value's bin string; every block
+// starts with fresh contexts.
+
+#include <iosfwd>
+#include <vector>
+
+#include "entropy/ModExpGolombBinarizer.hpp"
+
+namespace meshcodec {
+
+class ArithCoder {
+ public:
+  ArithCoder(std::iostream& s, int historyBits, int numContexts);
+
+  // Appends one block at the stream's write position; does not flush.
+  void encode(const std::vector<int>& values, bool withSign);
+  // Reads one block at the stream's read position and leaves the stream just after
+  // it. Throws CorruptStream for a block that no encoder could have written (bad
+  // count or length, truncated, a value beyond 32 bits); never reads out of bounds
+  // or allocates from an unchecked count.
+  std::vector<int> decode(bool withSign);
+
+  // The forms every caller uses: contexts (2, 12); encode flushes the stream.
+  static void encode(const std::vector<int>& values, std::iostream& s, bool withSign);
+  static std::vector<int> decode(std::iostream& s, bool withSign);
+
+ private:
+  ModExpGolombBinarizer binarizer;
+  std::iostream* stream;
+  int historyBits;
+  int numContexts;
+};
+
+}  // namespace meshcodec

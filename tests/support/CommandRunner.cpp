@@ -1,0 +1,61 @@
+#include "support/CommandRunner.hpp"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef MESHCODEC_EXE
+#define MESHCODEC_EXE "meshcodec"
+#endif
+
+namespace meshcodec::testing {
+
+namespace {
+std::string shellQuote(const std::string& s) {
+  std::string quoted = "'";
+  for (char c : s) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}
+}  // namespace
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string makeTempDir(const std::string& tag) {
+  const auto base = std::filesystem::temp_directory_path();
+  std::string pattern = (base / ("meshcodec_" + tag + "_XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir) {
+  std::filesystem::create_directories(workDir);
+  const std::string outFile = workDir + "/.stdout", errFile = workDir + "/.stderr";
+  std::string command = "cd " + shellQuote(workDir) + " && " + shellQuote(MESHCODEC_EXE);
+  for (const auto& a : args) command += " " + shellQuote(a);
+  command += " >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null";
+  const int raw = std::system(command.c_str());
+  RunResult result;
+  if (WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
+  else if (WIFSIGNALED(raw)) result.status = 128 + WTERMSIG(raw);
+  result.out = readFile(outFile);
+  result.err = readFile(errFile);
+  std::filesystem::remove(outFile);
+  std::filesystem::remove(errFile);
+  return result;
+}
+
+}  // namespace meshcodec::testing

@@ -1,0 +1,25 @@
+#pragma once
+// Runs the built meshcodec program as a black box: exit status, standard output and
+// standard error, in a working directory of the test's choosing.
+
+#include <string>
+#include <vector>
+
+namespace meshcodec::testing {
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// Runs MESHCODEC_EXE with args in workDir (created if missing).
+RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir);
+
+// A fresh, empty directory under the system's temporary directory.
+std::string makeTempDir(const std::string& tag);
+
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+}  // namespace meshcodec::testing
