@@ -15,9 +15,12 @@ namespace meshcodec {
 
 class ArithCoder {
  public:
+  // historyBits 0..16 and numContexts 0..64, Misuse otherwise.
   ArithCoder(std::iostream& s, int historyBits, int numContexts);
 
-  // Appends one block at the stream's write position; does not flush.
+  // Appends one block at the stream's write position; does not flush. Throws Misuse
+  // for the value -2^31 (it has no magnitude) or more values than a 32-bit count
+  // holds, before anything is written; IoFailure when the stream refuses the bytes.
   void encode(const std::vector<int>& values, bool withSign);
   // Reads one block at the stream's read position and leaves the stream just after
   // it. Throws CorruptStream for a block that no encoder could have written (bad
