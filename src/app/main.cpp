@@ -1,6 +1,3 @@
-#include <iostream>
+#include "app/CommandLine.hpp"
 
-int main(int, char**) {
-  std::cout << "meshcodec" << std::endl;
-  return 0;
-}
+int main(int argc, char** argv) { return meshcodec::CommandLine::run(argc, argv); }

@@ -1,0 +1,175 @@
+#include "app/CommandLine.hpp"
+
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Codecs.hpp"
+#include "common/CodecError.hpp"
+
+namespace meshcodec {
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+const char* const kBanner[] = {
+    "meshcodec compresses triangle meshes by EdgeBreaker connectivity coding and quantized "
+    "Laplacian geometry coding.",
+    "See readme.txt for details",
+    "Please report problems to meshcodec-dev@meshcodec.org",
+    "You may use, copy and modify this program; for any other use write to "
+    "meshcodec-dev@meshcodec.org",
+};
+
+// Only the static commands are listed.
+const char* const kOptionList = "-e encode\n-d decode\n-r reindex";
+
+// Keeps an error message on one readable line whatever bytes an argument or a file
+// brought into it.
+std::string printable(const std::string& text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '\n') shown += "\\n";
+    else if (c == '\r') shown += "\\r";
+    else if (c == '\t') shown += "\\t";
+    else if (u < 0x20 || u == 0x7f) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", u);
+      shown += hex;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+[[noreturn]] void badNumber(const Arguments& args, int entry, const char* role,
+                            const char* problem) {
+  throw BadArgument("argument " + std::to_string(entry) + " (" + role + "): '" + args[entry] +
+                    "' " + problem);
+}
+
+// std::stoi and std::stof take the leading number and ignore the rest ("2.7" gives 2,
+// "0.01x" gives 0.01); a text without one, or a number beyond the type, stops the
+// command before anything is read or written.
+int toInt(const Arguments& args, int entry, const char* role) {
+  try {
+    return std::stoi(args[entry], nullptr, 10);
+  } catch (const std::invalid_argument&) {
+    badNumber(args, entry, role, "is not a number");
+  } catch (const std::out_of_range&) {
+    badNumber(args, entry, role, "is out of range");
+  }
+}
+
+float toFloat(const Arguments& args, int entry, const char* role) {
+  try {
+    return std::stof(args[entry], nullptr);
+  } catch (const std::invalid_argument&) {
+    badNumber(args, entry, role, "is not a number");
+  } catch (const std::out_of_range&) {
+    badNumber(args, entry, role, "is out of range");
+  }
+}
+
+// One row per option. Each run function copies the strings before the first number,
+// converts the numbers in entry order, copies the strings after them, then calls the
+// pipeline. The usage texts are fixed as they are, argument names included.
+struct Command {
+  const char* option;
+  int argc;  // program path and option word included
+  const char* usage;
+  const char* example;
+  void (*run)(const Arguments& args);
+};
+
+const Command kCommands[] = {
+    {"-e", 6, "usage: -e <inputFileName> <OutputFileName> <Quantization> <Method>",
+     "example: -e input.obj encoded.bin 0.01 0",
+     [](const Arguments& a) {
+       std::string in = a[2], out = a[3];
+       const float quantization = toFloat(a, 4, "quantization");
+       const int method = toInt(a, 5, "method");
+       encode(std::move(in), std::move(out), quantization, method);
+     }},
+    {"-d", 5, "usage: -d <InputFileName> <OutputFileName> <Method>",
+     "example: -d encoded.bin decoded.obj 0",
+     [](const Arguments& a) {
+       std::string in = a[2], out = a[3];
+       const int method = toInt(a, 4, "method");
+       decode(std::move(in), std::move(out), method);
+     }},
+    {"-r", 4, "usage: -r <InputFileName> <OutputFileName>", "example: -r input.obj reindexed.obj",
+     [](const Arguments& a) { reindex(a[2], a[3]); }},
+    {"-ed", 10,
+     "syntax: -e <inputdirectory> <regexmask> <outputfile> <number_of_bases> <precission> "
+     "<coefficient quantization>",
+     R"(ex: -ed dir "mesh\_[0-9]+\.obj" file.cbin 30 0.1 0.01)",
+     [](const Arguments& a) {
+       std::string directory = a[2], regexMask = a[3], out = a[4];
+       const int bases = toInt(a, 5, "bases");
+       const float precision = toFloat(a, 6, "precision");
+       const float coefQuant = toFloat(a, 7, "coefficient quantization");
+       const int method = toInt(a, 8, "method");
+       std::string reference = a[9];
+       encodeDynamic(std::move(directory), std::move(regexMask), std::move(out), bases, precision,
+                     coefQuant, method, std::move(reference));
+     }},
+    {"-dd", 5, "syntax: -d <inputfile> <outputfile>", "ex: -dd file.cbin file.bin",
+     [](const Arguments& a) {
+       std::string in = a[2], prefix = a[3];
+       const int method = toInt(a, 4, "method");
+       decodeDynamic(std::move(in), std::move(prefix), method);
+     }},
+    {"-rd", 5, "syntax: -rd <inputfile> <outputfile>", "ex: -r file.bin file.rbin",
+     [](const Arguments& a) { reindexDynamic(a[2], a[3], a[4]); }},
+};
+
+}  // namespace
+
+int CommandLine::run(int argc, char** argv) {
+  for (const char* line : kBanner) std::cout << line << std::endl;
+  if (argc < 2) {
+    std::cout << kOptionList << std::endl;
+    return 0;
+  }
+  return reportFailures(
+      [&] {
+        const Arguments args(argv, argv + argc);
+        // The option words differ, so at most one row matches.
+        for (const Command& command : kCommands) {
+          if (args[1] != command.option) continue;
+          if (argc != command.argc) {
+            std::cout << command.usage << std::endl << command.example << std::endl;
+          } else {
+            command.run(args);
+          }
+          return;
+        }
+      },
+      std::cerr);
+}
+
+int CommandLine::reportFailures(const std::function<void()>& command, std::ostream& err) {
+  try {
+    command();
+    return 0;
+  } catch (const CodecError& e) {
+    const std::string where = e.file().empty() ? "" : e.file() + ": ";
+    err << printable("meshcodec: error: " + where + e.what()) << std::endl;
+    return e.exitStatus();
+  } catch (const std::exception& e) {
+    err << printable(std::string("meshcodec: error: ") + e.what()) << std::endl;
+  } catch (...) {
+    err << "meshcodec: error: unknown failure" << std::endl;
+  }
+  return 1;
+}
+
+}  // namespace meshcodec

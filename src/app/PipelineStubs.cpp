@@ -1,0 +1,16 @@
+// Placeholders for the pipelines that are not built yet: a known command with the
+// right argument count does nothing beyond the banner.
+#include "app/Codecs.hpp"
+
+namespace meshcodec {
+
+void encode(std::string in, std::string out, float quantization, int method) {}
+void decode(std::string in, std::string out, int method) {}
+void reindex(std::string in, std::string out) {}
+
+void encodeDynamic(std::string directory, std::string regexMask, std::string out, int bases,
+                   float precision, float coefQuant, int method, std::string reference) {}
+void decodeDynamic(std::string in, std::string prefix, int method) {}
+void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {}
+
+}  // namespace meshcodec

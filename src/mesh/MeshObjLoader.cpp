@@ -1,0 +1,126 @@
+#include "mesh/MeshObjLoader.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <utility>
+
+#include "common/CodecError.hpp"
+#include "mesh/ObjText.hpp"
+
+namespace meshcodec {
+
+namespace {
+
+std::string readWholeFile(const std::string& fileName) {
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
+                                                        &std::fclose);
+  if (!file) {
+    throw UnreadableInput(std::string("cannot open for reading: ") + std::strerror(errno),
+                          fileName);
+  }
+  std::string text;
+  std::error_code sizeError;
+  const auto size = std::filesystem::file_size(fileName, sizeError);
+  if (!sizeError) text.reserve(static_cast<size_t>(size));
+  char chunk[1 << 16];
+  while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
+  if (std::ferror(file.get())) {
+    throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);
+  }
+  return text;
+}
+
+std::string atLine(long long lineNumber, const std::string& reason) {
+  return "line " + std::to_string(lineNumber) + ": " + reason;
+}
+
+// Indices count from 1. A negative (relative) index arrives as a huge unsigned value
+// from the conversion; 0 and indices past the last vertex name no vertex either.
+std::string badIndexReason(int corner, unsigned long index, unsigned long vertexCount) {
+  const std::string which = "face corner " + std::to_string(corner + 1);
+  if (index > ULONG_MAX / 2) {
+    return which + " is a negative index; relative indices are not supported";
+  }
+  if (index == 0) return which + " is index 0; indices count from 1";
+  return which + " names vertex " + std::to_string(index) + ", but the file has " +
+         std::to_string(vertexCount) + " vertex lines";
+}
+
+}  // namespace
+
+MeshObjLoader::MeshObjLoader(std::string fileName) : fileName(std::move(fileName)) {}
+
+Mesh MeshObjLoader::Load() const { return parse(readWholeFile(fileName)); }
+
+Mesh MeshObjLoader::parse(std::string_view text) const {
+  int faces = 0, vertices = 0;
+  getModelSize(text, faces, vertices);
+  Mesh mesh(vertices, faces);
+  // Vertices first, over the whole text, then faces: a file with faults of both
+  // kinds reports its first bad vertex line, as separate passes would.
+  loadVertices(text, mesh);
+  loadTriangles(text, mesh);
+  return mesh;
+}
+
+void MeshObjLoader::getModelSize(std::string_view text, int& faces, int& vertices) const {
+  long long faceLines = 0, vertexLines = 0;
+  forEachObjLine(text, [&](std::string_view line, long long) {
+    if (isVertexLine(line)) ++vertexLines;
+    if (isFaceLine(line)) ++faceLines;
+  });
+  if (faceLines > INT_MAX || vertexLines > INT_MAX) {
+    throw MalformedObj("more than " + std::to_string(INT_MAX) + " vertex or face lines", fileName);
+  }
+  faces = static_cast<int>(faceLines);
+  vertices = static_cast<int>(vertexLines);
+}
+
+void MeshObjLoader::loadVertices(std::string_view text, Mesh& mesh) const {
+  VertexMatrix& vertices = mesh.getVertices();
+  Eigen::Index row = 0;
+  forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
+    if (!isVertexLine(line) || row >= vertices.rows()) return;
+    double xyz[3];
+    const LineFault fault = parseVertexLine(line, xyz);
+    if (fault.kind != TextFault::None) {
+      throw MalformedObj(atLine(lineNumber, describeLineFault(fault, false)), fileName);
+    }
+    vertices(row, 0) = xyz[0];
+    vertices(row, 1) = xyz[1];
+    vertices(row, 2) = xyz[2];
+    ++row;
+  });
+}
+
+void MeshObjLoader::loadTriangles(std::string_view text, Mesh& mesh) const {
+  TriangleList triangles(mesh.getTriangles().size(), {0u, 0u, 0u});
+  const unsigned long vertexCount = static_cast<unsigned long>(mesh.getVertices().rows());
+  size_t next = 0;
+  // Every face line is read, not only the first run of them: faces after a group or
+  // material line belong to the mesh as much as the others.
+  forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
+    if (!isFaceLine(line) || next >= triangles.size()) return;
+    unsigned long corners[3];
+    const LineFault fault = parseFaceLine(line, corners);
+    if (fault.kind != TextFault::None) {
+      throw MalformedObj(atLine(lineNumber, describeLineFault(fault, true)), fileName);
+    }
+    for (int k = 0; k < 3; ++k) {
+      if (corners[k] < 1 || corners[k] > vertexCount) {
+        throw MalformedObj(atLine(lineNumber, badIndexReason(k, corners[k], vertexCount)),
+                           fileName);
+      }
+      triangles[next][k] = static_cast<unsigned int>(corners[k] - 1);
+    }
+    ++next;
+  });
+  mesh.setTriangles(std::move(triangles));
+}
+
+}  // namespace meshcodec

@@ -1,0 +1,36 @@
+#pragma once
+// Builds a Mesh from one OBJ file: the input of static encode and reindex and the
+// reference shape of animated encode. The file is read into memory once; a counting
+// pass sizes the mesh, then the vertex lines and the face lines are converted.
+
+#include <string>
+#include <string_view>
+
+#include "mesh/Mesh.hpp"
+
+namespace meshcodec {
+
+class MeshObjLoader {
+ public:
+  explicit MeshObjLoader(std::string fileName);
+
+  // Throws UnreadableInput when the file cannot be opened or read, and MalformedObj
+  // (with the line number) for a vertex or face line that cannot be converted or a
+  // face index outside 1 .. vertex count.
+  Mesh Load() const;
+  // The same on text already in memory; errors still name fileName.
+  Mesh parse(std::string_view text) const;
+
+  // Counts the face lines and the vertex lines of the whole text.
+  void getModelSize(std::string_view text, int& faces, int& vertices) const;
+  // Vertex line i, in file order, fills row i; the mesh has one row per vertex line.
+  void loadVertices(std::string_view text, Mesh& mesh) const;
+  // Face line j, in file order, fills triangle j, for as many triangles as the mesh
+  // has; corners are the written indices minus 1.
+  void loadTriangles(std::string_view text, Mesh& mesh) const;
+
+ private:
+  std::string fileName;
+};
+
+}  // namespace meshcodec

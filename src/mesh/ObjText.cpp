@@ -1,0 +1,137 @@
+#include "mesh/ObjText.hpp"
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <stdexcept>
+
+namespace meshcodec {
+
+namespace {
+
+// White space as the C locale's isspace sees it; the program never changes locale.
+bool isCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+size_t skipCSpace(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && isCSpace(text[i])) ++i;
+  return i;
+}
+
+// True when a digit 1-9 stands before the exponent of the decimal number at
+// [first, last): a zero result from such a text is an underflow.
+bool hasNonZeroMantissa(const char* first, const char* last) {
+  for (; first < last && *first != 'e' && *first != 'E'; ++first) {
+    if (*first >= '1' && *first <= '9') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TextFault toDouble(std::string_view text, double& value) {
+  // Fast path for plain decimal numbers (optional '-', digits, point, exponent): the
+  // correctly rounded result of from_chars is strtod's as long as it lies strictly
+  // inside the normal range. Everything else (a '+' sign, hexadecimal, inf, nan,
+  // results near the range limits, no number) is left to std::stod itself.
+  const size_t begin = skipCSpace(text);
+  const char* first = text.data() + begin;
+  const char* last = text.data() + text.size();
+  const char* body = (first < last && *first == '-') ? first + 1 : first;
+  const bool plain = body < last && (isDigit(*body) || *body == '.') &&
+                     !(*body == '0' && body + 1 < last && (body[1] == 'x' || body[1] == 'X'));
+  if (plain) {
+    double v;
+    const auto result = std::from_chars(first, last, v, std::chars_format::general);
+    if (result.ec == std::errc()) {
+      const double magnitude = std::fabs(v);
+      if ((magnitude > DBL_MIN && magnitude < DBL_MAX) ||
+          (v == 0.0 && !hasNonZeroMantissa(first, result.ptr))) {
+        value = v;
+        return TextFault::None;
+      }
+    }
+  }
+  try {
+    value = std::stod(std::string(text));
+    return TextFault::None;
+  } catch (const std::invalid_argument&) {
+    return TextFault::NoNumber;
+  } catch (const std::out_of_range&) {
+    return TextFault::OutOfRange;
+  }
+}
+
+TextFault toUnsignedLong(std::string_view text, unsigned long& value) {
+  size_t i = skipCSpace(text);
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= text.size() || !isDigit(text[i])) return TextFault::NoNumber;
+  unsigned long v = 0;
+  bool overflow = false;
+  for (; i < text.size() && isDigit(text[i]); ++i) {
+    const unsigned long digit = static_cast<unsigned long>(text[i] - '0');
+    if (v > (ULONG_MAX - digit) / 10) overflow = true;  // keep consuming digits
+    else v = v * 10 + digit;
+  }
+  if (overflow) return TextFault::OutOfRange;
+  value = negative ? 0ul - v : v;
+  return TextFault::None;
+}
+
+LineFault parseVertexLine(std::string_view line, double xyz[3]) {
+  constexpr size_t npos = std::string_view::npos;
+  size_t p = line.find(' ');
+  for (int k = 0; k < 3; ++k) {
+    const size_t start = p;
+    if (start == npos) return {TextFault::MissingField, k, {}};
+    p = line.find(' ', start + 1);
+    const std::string_view text = line.substr(start, p == npos ? npos : p - start);
+    const TextFault fault = toDouble(text, xyz[k]);
+    if (fault != TextFault::None) return {fault, k, text};
+  }
+  return {};
+}
+
+LineFault parseFaceLine(std::string_view line, unsigned long corners[3]) {
+  constexpr size_t npos = std::string_view::npos;
+  size_t blank = line.find(' ');
+  for (int k = 0; k < 3; ++k) {
+    if (blank == npos) return {TextFault::MissingField, k, {}};
+    const size_t nextBlank = line.find(' ', blank + 1);
+    const size_t slash = line.find('/', blank + 1);
+    const size_t end = std::min(nextBlank, slash);  // npos when neither exists
+    const std::string_view text = line.substr(blank, end == npos ? npos : end - blank);
+    const TextFault fault = toUnsignedLong(text, corners[k]);
+    if (fault != TextFault::None) return {fault, k, text};
+    blank = nextBlank;
+  }
+  return {};
+}
+
+std::string describeLineFault(const LineFault& fault, bool faceLine) {
+  const std::string what = faceLine ? "face corner " : "vertex coordinate ";
+  if (fault.kind == TextFault::MissingField) {
+    return faceLine ? "face line has fewer than three corners"
+                    : "vertex line has fewer than three coordinates";
+  }
+  constexpr size_t kShown = 40;
+  std::string shown(fault.text.substr(0, kShown));
+  if (fault.text.size() > kShown) shown += "...";
+  const char* problem = fault.kind == TextFault::NoNumber ? " is not a number: '"
+                                                          : " is out of range: '";
+  return what + std::to_string(fault.field + 1) + problem + shown + "'";
+}
+
+char* formatDouble(char* out, double v) {
+  // std::to_chars with a precision is defined as printf's %.*g in the C locale,
+  // which is what std::ostream's default double output produces; it is several
+  // times faster than going through a stream or snprintf.
+  return std::to_chars(out, out + kMaxFormattedDouble, v, std::chars_format::general, 6).ptr;
+}
+
+}  // namespace meshcodec

@@ -1,0 +1,79 @@
+#pragma once
+// The line rules and number conversions of the OBJ subset, shared by every reader and
+// writer of OBJ text (single meshes and animation frames), so that they all split,
+// convert and format alike. Readers work on the whole file held in memory and report
+// faults as values; the caller adds the file name and line number.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace meshcodec {
+
+// Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
+// which is not part of it (a carriage return before it is); a last line without a
+// line feed is still a line; nothing follows a final line feed. Numbers start at 1.
+template <typename Visit>
+void forEachObjLine(std::string_view text, Visit&& visit) {
+  long long number = 0;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    visit(text.substr(start, end - start), ++number);
+    start = end + 1;
+  }
+}
+
+// At least two characters, 'v' then a blank (a tab does not count).
+inline bool isVertexLine(std::string_view line) {
+  return line.size() >= 2 && line[0] == 'v' && line[1] == ' ';
+}
+
+// Any line that starts with 'f'.
+inline bool isFaceLine(std::string_view line) { return !line.empty() && line[0] == 'f'; }
+
+enum class TextFault {
+  None,
+  MissingField,  // fewer blanks on the line than fields to take
+  NoNumber,      // the field does not start with a number
+  OutOfRange,    // the number does not fit its type
+};
+
+// Same value and same fault as std::stod on the same text: leading white space,
+// sign, decimal and hexadecimal forms, inf and nan, anything after the number
+// ignored; results that overflow or underflow into the subnormals are OutOfRange.
+TextFault toDouble(std::string_view text, double& value);
+
+// Same value and same fault as std::stoul(text, nullptr, 10): a '-' sign negates in
+// unsigned arithmetic, as the C conversion does.
+TextFault toUnsignedLong(std::string_view text, unsigned long& value);
+
+struct LineFault {
+  TextFault kind = TextFault::None;
+  int field = 0;          // 0, 1 or 2: the coordinate or corner that failed
+  std::string_view text;  // that field's text (empty for MissingField)
+};
+
+// Coordinate k's text runs from the k-th blank of the line up to the next blank or
+// the end of the line; the blank itself is leading white space of the conversion.
+LineFault parseVertexLine(std::string_view line, double xyz[3]);
+
+// Corner k's text runs from the k-th blank up to the nearer of the next blank and
+// the next slash, so index/texture/normal forms give their index. Values are
+// returned as written, counted from 1 and not yet checked against any vertex count.
+LineFault parseFaceLine(std::string_view line, unsigned long corners[3]);
+
+// The reason text of a fault of a vertex line ("coordinate") or face line
+// ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut.
+std::string describeLineFault(const LineFault& fault, bool faceLine);
+
+// Room that formatDouble may use, terminator not included.
+constexpr int kMaxFormattedDouble = 24;
+
+// Writes v as std::ostream writes a double by default (6 significant digits, the
+// shorter of the fixed and exponent forms as %g chooses it, "-0", "nan", "-nan",
+// "inf") and returns the end; nothing is terminated.
+char* formatDouble(char* out, double v);
+
+}  // namespace meshcodec

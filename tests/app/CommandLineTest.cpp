@@ -1,0 +1,141 @@
+// The program as a black box: exact standard output, one line on standard error,
+// exit status, and no file written by a command that did not run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "app/CommandLine.hpp"
+#include "common/CodecError.hpp"
+#include "support/CommandRunner.hpp"
+
+namespace meshcodec {
+namespace {
+
+using Args = std::vector<std::string>;
+
+const std::string kBanner =
+    "meshcodec compresses triangle meshes by EdgeBreaker connectivity coding and quantized "
+    "Laplacian geometry coding.\n"
+    "See readme.txt for details\n"
+    "Please report problems to meshcodec-dev@meshcodec.org\n"
+    "You may use, copy and modify this program; for any other use write to "
+    "meshcodec-dev@meshcodec.org\n";
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = testing::makeTempDir("cli"); }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  // Runs the program and checks that it left its working directory empty.
+  testing::RunResult run(const Args& args) {
+    testing::RunResult result = testing::runMeshcodec(args, dir);
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "a file was written";
+    return result;
+  }
+
+  std::string dir;
+};
+
+TEST_F(CommandLineTest, NoArgumentsListsTheStaticOptions) {
+  const auto r = run({});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kBanner + "-e encode\n-d decode\n-r reindex\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CommandLineTest, WrongCountsPrintTheUsagePair) {
+  const std::string e = "usage: -e <inputFileName> <OutputFileName> <Quantization> <Method>\n"
+                        "example: -e input.obj encoded.bin 0.01 0\n";
+  const std::string d = "usage: -d <InputFileName> <OutputFileName> <Method>\n"
+                        "example: -d encoded.bin decoded.obj 0\n";
+  const std::string r = "usage: -r <InputFileName> <OutputFileName>\n"
+                        "example: -r input.obj reindexed.obj\n";
+  const std::string ed =
+      "syntax: -e <inputdirectory> <regexmask> <outputfile> <number_of_bases> <precission> "
+      "<coefficient quantization>\n"
+      "ex: -ed dir \"mesh\\_[0-9]+\\.obj\" file.cbin 30 0.1 0.01\n";
+  const std::string dd = "syntax: -d <inputfile> <outputfile>\nex: -dd file.cbin file.bin\n";
+  const std::string rd = "syntax: -rd <inputfile> <outputfile>\nex: -r file.bin file.rbin\n";
+  const std::pair<Args, std::string> cases[] = {
+      {{"-e", "a", "b", "0.1"}, e}, {{"-e", "a", "b", "0.1", "0", "x"}, e}, {{"-e"}, e},
+      {{"-d", "a", "b"}, d}, {{"-d", "a", "b", "0", "x"}, d},
+      {{"-r", "a"}, r}, {{"-r", "a", "b", "c"}, r},
+      {{"-ed", "dir", "mesh\\_[0-9]+\\.obj", "file.cbin", "30", "0.1", "0.01"}, ed},
+      {{"-ed", "a", "b", "c", "1", "1", "1", "1", "d", "x"}, ed},
+      {{"-dd", "a", "b"}, dd}, {{"-dd", "a", "b", "0", "x"}, dd},
+      {{"-rd", "a", "b"}, rd}, {{"-rd", "a", "b", "c", "d"}, rd},
+  };
+  EXPECT_EQ(ed.size() - ed.find("ex:"), 53u + 1u);  // the example line has 53 characters
+  for (const auto& [args, usage] : cases) {
+    SCOPED_TRACE(args[0] + " with " + std::to_string(args.size() - 1) + " arguments");
+    const auto result = run(args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kBanner + usage);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST_F(CommandLineTest, KnownCountsAndUnknownWordsPrintOnlyTheBanner) {
+  const Args cases[] = {
+      // Leading numbers are taken: 0.01x as 0.01, 2.7 as method 2.
+      {"-e", "in.obj", "out.bin", "0.01x", "2.7"}, {"-d", "in.bin", "out.obj", " 3abc"},
+      {"-r", "in.obj", "out.obj"}, {"-ed", "d", "f.*", "o", "30x", "0.1", "1e-2", "4.9", "r.obj"},
+      {"-dd", "in.bin", "prefix", "0"}, {"-rd", "d", "f.*", "prefix"},
+      {"-E", "a", "b", "1", "0"}, {"-e1", "a", "b", "1", "0"}, {"-e ", "a", "b", "1", "0"},
+      {"-ED", "a", "b", "0"}, {"e", "a", "b"}, {"--e"}, {""},
+  };
+  for (const Args& args : cases) {
+    SCOPED_TRACE(args[0] + " " + args.back());
+    const auto result = run(args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kBanner);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST_F(CommandLineTest, FailedConversionsStopTheCommand) {
+  const std::pair<Args, std::string> cases[] = {
+      {{"-e", "in.obj", "out.bin", "abc", "0"}, "argument 4 (quantization): 'abc' is not a number"},
+      {{"-e", "in.obj", "out.bin", "abc", "x"}, "argument 4 (quantization): 'abc' is not a number"},
+      {{"-e", "in.obj", "out.bin", "1e99", "0"},
+       "argument 4 (quantization): '1e99' is out of range"},
+      {{"-e", "in.obj", "out.bin", "0.1", "-"}, "argument 5 (method): '-' is not a number"},
+      {{"-d", "in.bin", "out.obj", "99999999999"},
+       "argument 4 (method): '99999999999' is out of range"},
+      {{"-ed", "d", "f", "o", "x", "y", "1", "1", "r"}, "argument 5 (bases): 'x' is not a number"},
+      {{"-ed", "d", "f", "o", "1", "1", ".", "1", "r"},
+       "argument 7 (coefficient quantization): '.' is not a number"},
+      {{"-dd", "in.bin", "prefix", "\n"}, "argument 4 (method): '\\n' is not a number"},
+  };
+  for (const auto& [args, reason] : cases) {
+    SCOPED_TRACE(reason);
+    const auto result = run(args);
+    EXPECT_EQ(result.status, static_cast<int>(ErrorKind::BadArgument));
+    EXPECT_EQ(result.out, kBanner);
+    EXPECT_EQ(result.err, "meshcodec: error: " + reason + "\n");
+  }
+}
+
+TEST(CommandLineErrors, OneLinePerEscapingException) {
+  const struct {
+    std::function<void()> command;
+    int status;
+    std::string line;
+  } cases[] = {
+      {[] {}, 0, ""},
+      {[] { throw MalformedObj("line 3: bad\tline", "in.obj"); }, 4,
+       "meshcodec: error: in.obj: line 3: bad\\tline\n"},
+      {[] { throw IoFailure("cannot write"); }, 7, "meshcodec: error: cannot write\n"},
+      {[] { throw std::runtime_error("other"); }, 1, "meshcodec: error: other\n"},
+      {[] { throw 5; }, 1, "meshcodec: error: unknown failure\n"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream err;
+    EXPECT_EQ(CommandLine::reportFailures(c.command, err), c.status);
+    EXPECT_EQ(err.str(), c.line);
+  }
+}
+
+}  // namespace
+}  // namespace meshcodec

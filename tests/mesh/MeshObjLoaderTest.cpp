@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "common/CodecError.hpp"
+#include "mesh/MeshObjLoader.hpp"
+#include "support/CommandRunner.hpp"
+#include "support/MeshGenerators.hpp"
+
+namespace meshcodec {
+namespace {
+
+using Rows = std::vector<std::array<double, 3>>;
+using Tris = std::vector<std::array<unsigned, 3>>;
+
+struct ReadCase {
+  const char* name;
+  std::string text;
+  Rows vertices;
+  Tris triangles;
+};
+
+const std::string kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+const std::string kNine = kTriangle + kTriangle + kTriangle;
+const Rows kTriangleRows = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+const Rows kNineRows = [] {
+  Rows rows;
+  for (int i = 0; i < 3; ++i) rows.insert(rows.end(), kTriangleRows.begin(), kTriangleRows.end());
+  return rows;
+}();
+
+TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
+  const double inf = INFINITY;
+  const ReadCase cases[] = {
+      {"triangle", kTriangle + "f 1 2 3\n", kTriangleRows, {{0, 1, 2}}},
+      {"fourth corner dropped", kTriangle + "v 1 1 0\nf 1 2 3 4\n",
+       {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}}},
+      {"fourth coordinate ignored", "v 1 2 3 4\n", {{1, 2, 3}}, {}},
+      {"carriage returns", "v 1 2 3\r\nv 4 5 6\r\nv 7 8 9\r\nf 1 2 3\r\n",
+       {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0, 1, 2}}},
+      {"tabs make no vertex line", "v\t1\t2\t3\nv 1 2 3\n", {{1, 2, 3}}, {}},
+      {"normals, texture coordinates, comments", "# c\nvn 0 0 1\nvt 0.5 0.5\nv 1 2 3\n",
+       {{1, 2, 3}}, {}},
+      {"slash forms give the index", kNine + "f 1/2/3 4/5/6 7/8/9\nf 1//3 4//6 7//9\nf 1 4 7\n",
+       kNineRows, {{0, 3, 6}, {0, 3, 6}, {0, 3, 6}}},
+      {"face runs split by a group", kTriangle + "f 1 2 3\ng part2\nf 3 2 1\n\nf 2 3 1",
+       kTriangleRows, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}}},
+      {"number forms of stod", "v 0x1p3 +1.5e1x -inf\nv 1,5 .5 -0\n", {{8, 15, -inf}, {1, 0.5, 0}},
+       {}},
+      {"empty file", "", {}, {}},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Mesh mesh = MeshObjLoader("in.obj").parse(c.text);
+    const VertexMatrix& v = mesh.getVertices();
+    ASSERT_EQ(v.rows(), static_cast<Eigen::Index>(c.vertices.size()));
+    for (size_t i = 0; i < c.vertices.size(); ++i) {
+      EXPECT_EQ((std::array<double, 3>{v(i, 0), v(i, 1), v(i, 2)}), c.vertices[i]) << "row " << i;
+    }
+    EXPECT_EQ(mesh.getTriangles(), TriangleList(c.triangles.begin(), c.triangles.end()));
+  }
+  EXPECT_TRUE(std::signbit(MeshObjLoader("in.obj").parse("v -0 0 0\n").getVertices()(0, 0)));
+}
+
+TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
+  const struct {
+    std::string text;
+    const char* reason;
+  } cases[] = {
+      {"v 0 0 0\nv 1 2\n", "line 2: vertex line has fewer than three coordinates"},
+      {"v 1  2 3\n", "line 1: vertex coordinate 2 is not a number: ' '"},
+      {"v 1 2 1e999\n", "line 1: vertex coordinate 3 is out of range: ' 1e999'"},
+      {kTriangle + "f 1  2 3\n", "line 4: face corner 2 is not a number: ' '"},
+      {kTriangle + "f 1 2\n", "line 4: face line has fewer than three corners"},
+      {kTriangle + "f 0 1 2\n", "line 4: face corner 1 is index 0; indices count from 1"},
+      {kTriangle + "f 1 2 4\n",
+       "line 4: face corner 3 names vertex 4, but the file has 3 vertex lines"},
+      {kTriangle + "f -1 2 3\n", "line 4: face corner 1 is a negative index"},
+      {kTriangle + "f 1 4294967297 3\n", "line 4: face corner 2 names vertex 4294967297"},
+      {kTriangle + "f 1 2 99999999999999999999\n", "line 4: face corner 3 is out of range"},
+      // Vertex lines are converted before face lines, wherever they stand.
+      {"f 1 2\nv x 0 0\n", "line 2: vertex coordinate 1 is not a number: ' x'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    try {
+      MeshObjLoader("bad.obj").parse(c.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const MalformedObj& e) {
+      EXPECT_EQ(e.file(), "bad.obj");
+      EXPECT_EQ(std::string(e.what()).rfind(c.reason, 0), 0u) << e.what();
+    }
+  }
+}
+
+TEST(MeshObjLoader, LoadsFilesAndRejectsUnreadableOnes) {
+  const std::string dir = testing::makeTempDir("objload");
+  const Mesh torus = testing::gridTorus(7, 5);
+  testing::writeObj(torus, dir + "/torus.obj");
+  const Mesh loaded = MeshObjLoader(dir + "/torus.obj").Load();
+  EXPECT_EQ(loaded.getTriangles(), torus.getTriangles());
+  EXPECT_EQ(loaded.getVertices(), torus.getVertices());  // 17 digits read back exactly
+
+  for (const std::string& path : {dir + "/missing.obj", dir}) {
+    try {
+      MeshObjLoader(path).Load();
+      ADD_FAILURE() << path << " accepted";
+    } catch (const UnreadableInput& e) {
+      EXPECT_EQ(e.file(), path);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace meshcodec

@@ -1,0 +1,129 @@
+// The OBJ conversions must agree with std::stod, std::stoul and the default double
+// output of a stream on every text and value, not only on typical ones.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <sstream>
+
+#include "mesh/ObjText.hpp"
+
+namespace meshcodec {
+namespace {
+
+template <typename Convert>
+TextFault reference(const std::string& text, Convert convert) {
+  try {
+    convert(text);
+    return TextFault::None;
+  } catch (const std::invalid_argument&) {
+    return TextFault::NoNumber;
+  } catch (const std::out_of_range&) {
+    return TextFault::OutOfRange;
+  }
+}
+
+void expectSameAsStod(const std::string& text) {
+  double expected = 0, actual = 0;
+  const TextFault want = reference(text, [&](const std::string& t) { expected = std::stod(t); });
+  ASSERT_EQ(toDouble(text, actual), want) << "'" << text << "'";
+  if (want != TextFault::None) return;
+  if (std::isnan(expected)) {
+    EXPECT_TRUE(std::isnan(actual)) << "'" << text << "'";
+    EXPECT_EQ(std::signbit(actual), std::signbit(expected)) << "'" << text << "'";
+  } else {
+    EXPECT_EQ(std::memcmp(&actual, &expected, sizeof actual), 0) << "'" << text << "' " << actual;
+  }
+}
+
+void expectSameAsStoul(const std::string& text) {
+  unsigned long expected = 0, actual = 0;
+  const TextFault want =
+      reference(text, [&](const std::string& t) { expected = std::stoul(t, nullptr, 10); });
+  ASSERT_EQ(toUnsignedLong(text, actual), want) << "'" << text << "'";
+  if (want == TextFault::None) {
+    EXPECT_EQ(actual, expected) << "'" << text << "'";
+  }
+}
+
+// Random texts over the characters that matter to either conversion, NUL included.
+std::string randomText(std::mt19937& rng, const std::string& alphabet, int maxLength) {
+  std::string text(std::uniform_int_distribution<int>(0, maxLength)(rng), ' ');
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  for (char& c : text) c = alphabet[pick(rng)];
+  return text;
+}
+
+TEST(ObjText, DoubleConversionMatchesStod) {
+  for (const char* text :
+       {" 1.5", " ", "", "0x1p3", " -0", "+.5e1x", "\t\r7", "nan(1)", "-inf", "1e309", "1e-310",
+        "2.2250738585072011e-308", "2.2250738585072014e-308", "1.7976931348623157e308",
+        "1.7976931348623159e308", "0e-999", "1e-999", "00000.00000e99999", "1,5", "1e", ".",
+        "-.", "-", "0x", "1.2.3", "4.9e-324", " 12345678901234567890123456789e-10"}) {
+    expectSameAsStod(text);
+  }
+  std::mt19937 rng(7);
+  const std::string alphabet = std::string(" \t\r\v\f\n+-.0123456789eExXpPinfatyINF()_,/") + '\0';
+  for (int i = 0; i < 200000; ++i) expectSameAsStod(randomText(rng, alphabet, 12));
+  // Well-formed numbers across the whole exponent range, edges included.
+  std::uniform_int_distribution<int> exponent(-340, 320), digit(0, 9);
+  for (int i = 0; i < 100000; ++i) {
+    std::string text = (i % 2 ? " -" : " ") + std::to_string(digit(rng)) + ".";
+    for (int d = digit(rng) + digit(rng); d > 0; --d) text += char('0' + digit(rng));
+    expectSameAsStod(text + "e" + std::to_string(exponent(rng)));
+  }
+}
+
+TEST(ObjText, IndexConversionMatchesStoul) {
+  for (const char* text : {" 1", "-1", "+7", "-0", " 18446744073709551615",
+                           "18446744073709551616", "-18446744073709551616", "1/2", "0x10", "", "-",
+                           "\t 42abc", "+-1"}) {
+    expectSameAsStoul(text);
+  }
+  std::mt19937 rng(11);
+  const std::string alphabet = std::string(" \t\r+-/x0123456789999") + '\0';
+  for (int i = 0; i < 100000; ++i) expectSameAsStoul(randomText(rng, alphabet, 24));
+}
+
+std::string viaStream(double v) {
+  std::ostringstream os;
+  os << v;
+  return os.str();
+}
+
+std::string viaFormatter(double v) {
+  char buffer[kMaxFormattedDouble];
+  return std::string(buffer, formatDouble(buffer, v));
+}
+
+TEST(ObjText, FormattingMatchesTheStreamDefault) {
+  using limits = std::numeric_limits<double>;
+  std::vector<double> values = {0.0, -0.0, 1e-5, 1.2e-5, 1e20, 1.5e6, 2.0 / 3.0, 0.1, 100, -7,
+                                limits::quiet_NaN(), -limits::quiet_NaN(), limits::infinity(),
+                                -limits::infinity(), limits::denorm_min(), -limits::denorm_min(),
+                                limits::min(), limits::max(), limits::lowest(), 123456.5, 1234565,
+                                999999.5, 9999995, 0.0001, 0.00009999995, 1e-4 - 1e-20};
+  // Around every power of ten, where the choice between fixed and exponent form and
+  // the rounding carry change.
+  for (int e = -320; e <= 308; ++e) {
+    for (const double base : {1.0, 9.999995, 9.9999949, 5.0}) {
+      const double v = base * std::pow(10.0, e);
+      values.insert(values.end(), {v, std::nextafter(v, 0.0), std::nextafter(v, limits::max())});
+    }
+  }
+  std::mt19937_64 rng(3);
+  for (int i = 0; i < 300000; ++i) {
+    double v;
+    const uint64_t bits = rng();
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+  }
+  std::uniform_real_distribution<double> uniform(-1000, 1000);
+  for (int i = 0; i < 100000; ++i) values.push_back(std::round(uniform(rng) * 1e4) / 1e4);
+  for (const double v : values) ASSERT_EQ(viaFormatter(v), viaStream(v)) << std::hexfloat << v;
+}
+
+}  // namespace
+}  // namespace meshcodec
