@@ -1,0 +1,39 @@
+#include "geometry/ColumnBlocks.hpp"
+
+#include <iostream>
+#include <string>
+
+#include "common/CodecError.hpp"
+#include "entropy/ArithCoder.hpp"
+#include "geometry/Quantizer.hpp"
+
+namespace meshcodec {
+
+void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostream& s) {
+  for (const auto& column : indices) ArithCoder::encode(column, s, true);
+}
+
+Eigen::MatrixXd readDequantizedColumns(std::iostream& s, float q, Eigen::Index rows, int cols) {
+  if (rows < 0 || cols < 0) {
+    throw Misuse("geometry: cannot read " + std::to_string(cols) + " columns of " +
+                 std::to_string(rows) + " rows");
+  }
+  // Grown block by block, so that neither cols nor rows sizes anything before the
+  // stream has delivered that much.
+  std::vector<std::vector<int>> blocks;
+  for (int c = 0; c < cols; ++c) {
+    blocks.push_back(ArithCoder::decode(s, true));
+    if (static_cast<Eigen::Index>(blocks.back().size()) < rows) {
+      throw CorruptStream("geometry: column block " + std::to_string(c) + " holds " +
+                          std::to_string(blocks.back().size()) + " entries, " +
+                          std::to_string(rows) + " needed");
+    }
+  }
+  Eigen::MatrixXd D(rows, cols);
+  for (int c = 0; c < cols; ++c) {
+    for (Eigen::Index r = 0; r < rows; ++r) D(r, c) = dequantize(blocks[c][r], q);
+  }
+  return D;
+}
+
+}  // namespace meshcodec

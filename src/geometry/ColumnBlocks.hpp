@@ -1,0 +1,22 @@
+#pragma once
+// The column blocks that end the sub-stream of the least-squares Laplacian coders:
+// one arithmetic block (with sign) per data column, holding one index per row of
+// the system. The encoders write them after the anchor list; the decoders read them
+// back into dequantized values for the least-squares solve.
+
+#include <Eigen/Core>
+#include <iosfwd>
+#include <vector>
+
+namespace meshcodec {
+
+// indices: cols vectors, one per column, written in column order.
+void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostream& s);
+
+// Reads cols blocks of at least rows indices each and returns them dequantized with
+// step q, rows x cols; entries beyond rows are not used. A shorter block throws
+// CorruptStream. Nothing of size rows is allocated before the blocks prove they
+// hold that many entries.
+Eigen::MatrixXd readDequantizedColumns(std::iostream& s, float q, Eigen::Index rows, int cols);
+
+}  // namespace meshcodec
