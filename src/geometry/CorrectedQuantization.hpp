@@ -1,0 +1,41 @@
+#pragma once
+// Corrected quantization: the encoder-side step shared by the coders that send the
+// transform of their data along a triangular factor of the system matrix. Rows are
+// quantized in the order in which the decoder's substitution consumes them, and each
+// row's quantization error is fed into the rows still to come, so that the decoder,
+// which knows only the dequantized rows, reproduces them instead of piling up errors.
+
+#include <functional>
+#include <vector>
+
+#include <Eigen/Core>
+#include <Eigen/SparseCore>
+
+namespace meshcodec {
+
+// A sparse factor walked one row at a time.
+using RowMajorSparse = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
+
+// Maps an index to the value the decoder reconstructs for it.
+using Dequantizer = std::function<double(int)>;
+
+// Decides whether a row's pivot T(i, i) is used to correct that row of Y; a rejected
+// row is still quantized and coded but its transform is left as it was.
+using PivotGuard = std::function<bool(double)>;
+
+// The guard of coders that correct every row, dividing by whatever pivot they meet.
+inline bool acceptEveryPivot(double) { return true; }
+
+// Quantizes, row by row in index order, the rows of T * Y, correcting Y as it goes.
+//   T: m x m, lower triangular, row-major (entries above the diagonal are a Misuse).
+//   q: the quantization step; indices come from the double-quotient quantizer.
+//   dequantizer, guard: the coder's reconstruction of an index and its pivot rule.
+//   Y: m x cols, in place; on return T * Y equals R up to rounding in the rows whose
+//      pivot the guard accepted.
+//   out: resized to cols vectors of m indices; out[c][i] belongs to row i of T.
+//   R: resized to m x cols, the dequantized rows.
+void correctedQuantization(const RowMajorSparse& T, float q, const Dequantizer& dequantizer,
+                           const PivotGuard& guard, Eigen::MatrixXd& Y,
+                           std::vector<std::vector<int>>& out, Eigen::MatrixXd& R);
+
+}  // namespace meshcodec

@@ -1,0 +1,134 @@
+#include "geometry/FreeVertexLaplacian.hpp"
+
+#include <cmath>
+#include <iostream>
+#include <string>
+
+#include "common/CodecError.hpp"
+#include "entropy/ArithCoder.hpp"
+#include "geometry/AnchoredLaplacian.hpp"
+#include "geometry/Quantizer.hpp"
+
+namespace meshcodec {
+
+FreeVertexLaplacian::FreeVertexLaplacian(const NeighborTable& neighbors, const AnchorList& anchors) {
+  const int n = static_cast<int>(neighbors.size());
+  checkAnchorList(anchors, n, CodingSide::Encoder);
+
+  std::vector<char> isAnchor(static_cast<size_t>(n), 0);
+  for (int v : anchors) isAnchor[v] = 1;
+  columnOf.reserve(static_cast<size_t>(n));
+  freeVertices.reserve(static_cast<size_t>(n) - anchors.size());
+  for (int i = 0; i < n; ++i) {
+    columnOf.push_back(static_cast<int>(freeVertices.size()));
+    if (!isAnchor[i]) freeVertices.push_back(i);
+  }
+
+  size_t entries = freeVertices.size();
+  for (int i : freeVertices) entries += neighbors[i].size();
+  std::vector<Eigen::Triplet<double>> triplets;
+  triplets.reserve(entries);
+  for (int i : freeVertices) {
+    const int r = columnOf[i];
+    triplets.emplace_back(r, r, static_cast<double>(neighbors[i].size()));
+    for (int j : neighbors[i]) {
+      if (!isAnchor[j]) triplets.emplace_back(r, columnOf[j], -1.0);
+    }
+  }
+  const Eigen::Index m = freeCount();
+  L.resize(m, m);
+  // Repeated positions are summed: a neighbour listed twice gives -2.
+  L.setFromTriplets(triplets.begin(), triplets.end());
+}
+
+Eigen::MatrixXd FreeVertexLaplacian::gatherFreeRows(const Eigen::MatrixXd& V) const {
+  if (V.rows() != vertexCount()) {
+    throw Misuse("geometry: matrix of " + std::to_string(V.rows()) + " rows for " +
+                 std::to_string(vertexCount()) + " vertices");
+  }
+  Eigen::MatrixXd Vf(freeCount(), V.cols());
+  for (int k = 0; k < freeCount(); ++k) Vf.row(k) = V.row(freeVertices[k]);
+  return Vf;
+}
+
+void FreeVertexLaplacian::scatterFreeRows(const Eigen::MatrixXd& X, Eigen::MatrixXd& V) const {
+  if (V.rows() != vertexCount() || X.rows() != freeCount() || X.cols() != V.cols()) {
+    throw Misuse("geometry: cannot place " + std::to_string(X.rows()) + " free rows into " +
+                 std::to_string(V.rows()) + " rows for " + std::to_string(vertexCount()) +
+                 " vertices");
+  }
+  for (int k = 0; k < freeCount(); ++k) V.row(freeVertices[k]) = X.row(k);
+}
+
+void writeAnchorBlocks(Eigen::MatrixXd& V, const AnchorList& anchors, float q, bool writeBack,
+                       std::iostream& s) {
+  checkAnchorList(anchors, static_cast<int>(V.rows()), CodingSide::Encoder);
+  const size_t a = anchors.size();
+  const Eigen::Index cols = V.cols();
+  std::vector<int> coords(a * static_cast<size_t>(cols));
+  for (size_t k = 0; k < a; ++k) {
+    for (Eigen::Index c = 0; c < cols; ++c) {
+      const int idx = quantizeFloatQuotient(V(anchors[k], c), q);
+      coords[k + static_cast<size_t>(c) * a] = idx;
+      if (writeBack) V(anchors[k], c) = dequantize(idx, q);
+    }
+  }
+  ArithCoder::encode(anchors, s, false);
+  ArithCoder::encode(coords, s, true);
+}
+
+AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols) {
+  AnchorBlocks blocks;
+  blocks.anchors = ArithCoder::decode(s, false);
+  checkAnchorList(blocks.anchors, n, CodingSide::Decoder);
+  blocks.coords = ArithCoder::decode(s, true);
+  const size_t needed = blocks.anchors.size() * static_cast<size_t>(cols);
+  if (blocks.coords.size() < needed) {
+    throw CorruptStream("geometry: anchor coordinate block holds " +
+                        std::to_string(blocks.coords.size()) + " entries, " +
+                        std::to_string(needed) + " needed");
+  }
+  return blocks;
+}
+
+void placeAnchorRows(const AnchorBlocks& blocks, float q, Eigen::MatrixXd& W) {
+  const size_t a = blocks.anchors.size();
+  checkAnchorList(blocks.anchors, static_cast<int>(W.rows()), CodingSide::Encoder);
+  if (blocks.coords.size() < a * static_cast<size_t>(W.cols())) {
+    throw Misuse("geometry: anchor blocks do not fit a matrix of " + std::to_string(W.rows()) +
+                 " x " + std::to_string(W.cols()));
+  }
+  for (size_t k = 0; k < a; ++k) {
+    for (Eigen::Index c = 0; c < W.cols(); ++c) {
+      const int index = blocks.coords[k + static_cast<size_t>(c) * a];
+      const double value = dequantize(index, q);
+      // No solve sees the anchor rows, so an index whose product with the step
+      // overflows the float range would reach the output as inf.
+      if (!std::isfinite(value)) {
+        throw CorruptStream("geometry: anchor " + std::to_string(k) + " coordinate " + std::to_string(c) +
+                            ": index " + std::to_string(index) + " times the step " + std::to_string(q) +
+                            " overflows");
+      }
+      W(blocks.anchors[k], c) = value;
+    }
+  }
+}
+
+Eigen::MatrixXd readFreeRowBlocks(std::iostream& s, int m, int cols, const Dequantizer& dequantizer) {
+  std::vector<std::vector<int>> blocks(static_cast<size_t>(cols));
+  for (int c = 0; c < cols; ++c) {
+    blocks[c] = ArithCoder::decode(s, true);
+    if (blocks[c].size() < static_cast<size_t>(m)) {
+      throw CorruptStream("geometry: free-row block of column " + std::to_string(c) + " holds " +
+                          std::to_string(blocks[c].size()) + " entries, " + std::to_string(m) +
+                          " needed");
+    }
+  }
+  Eigen::MatrixXd R(m, cols);
+  for (int c = 0; c < cols; ++c) {
+    for (int i = 0; i < m; ++i) R(i, c) = dequantizer(blocks[c][i]);
+  }
+  return R;
+}
+
+}  // namespace meshcodec
