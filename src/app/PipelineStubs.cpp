@@ -1,12 +1,8 @@
-// Placeholders for the pipelines that are not built yet: a known command with the
+// Placeholders for the animation pipelines, which are not built yet: a known command with the
 // right argument count does nothing beyond the banner.
 #include "app/Codecs.hpp"
 
 namespace meshcodec {
-
-void encode(std::string in, std::string out, float quantization, int method) {}
-void decode(std::string in, std::string out, int method) {}
-void reindex(std::string in, std::string out) {}
 
 void encodeDynamic(std::string directory, std::string regexMask, std::string out, int bases,
                    float precision, float coefQuant, int method, std::string reference) {}

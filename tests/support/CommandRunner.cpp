@@ -32,6 +32,13 @@ std::string readFile(const std::string& path) {
   return content.str();
 }
 
+ScopedCurrentDir::ScopedCurrentDir(const std::string& dir)
+    : previous(std::filesystem::current_path().string()) {
+  std::filesystem::current_path(dir);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() { std::filesystem::current_path(previous); }
+
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::string makeTempDir(const std::string& tag) {

@@ -20,6 +20,19 @@ RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& 
 std::string makeTempDir(const std::string& tag);
 
 std::string readFile(const std::string& path);
+
+// Makes dir the working directory until the end of the scope, for in-process calls
+// of commands that write "map.txt" into the working directory.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const std::string& dir);
+  ~ScopedCurrentDir();
+  ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+  ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+ private:
+  std::string previous;
+};
 bool fileExists(const std::string& path);
 
 }  // namespace meshcodec::testing

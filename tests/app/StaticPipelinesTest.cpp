@@ -1,0 +1,279 @@
+// The static commands end to end, run as the user runs them: round trips of closed
+// meshes with every method, the printed stream positions, "map.txt", and every way a
+// bad input must end in one error line without touching earlier output files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/Codecs.hpp"
+#include "common/CodecError.hpp"
+#include "mesh/MeshObjLoader.hpp"
+#include "support/CommandRunner.hpp"
+#include "support/ErrorMetrics.hpp"
+#include "support/MeshGenerators.hpp"
+
+namespace meshcodec {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunResult;
+
+std::string withoutBanner(const std::string& out) {
+  size_t pos = 0;
+  for (int line = 0; line < 4; ++line) pos = out.find('\n', pos) + 1;
+  return out.substr(pos);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+std::vector<std::string> faceLines(const std::string& obj) {
+  std::vector<std::string> faces;
+  for (auto& line : lines(obj))
+    if (!line.empty() && line[0] == 'f') faces.push_back(line);
+  return faces;
+}
+
+class StaticPipelinesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = testing::makeTempDir("pipelines"); }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string path(const std::string& name) const { return dir + "/" + name; }
+  RunResult run(const std::vector<std::string>& args) { return testing::runMeshcodec(args, dir); }
+
+  void writeMesh(const Mesh& mesh, const std::string& name) { testing::writeObj(mesh, path(name)); }
+
+  // The two numbers -e prints after the banner.
+  static std::pair<long, long> positions(const RunResult& r) {
+    long first = -1, second = -1;
+    std::istringstream(withoutBanner(r.out)) >> first >> second;
+    return {first, second};
+  }
+
+  std::string dir;
+};
+
+TEST_F(StaticPipelinesTest, EveryMethodRoundTripsClosedMeshesOfSeveralGenera) {
+  // Bounds on the RMS error relative to the bounding-box diagonal at a step of
+  // 0.01 average edge lengths, about three times what each method reaches here; a
+  // wrong renumbering or anchor list costs orders of magnitude more.
+  const double bound[4] = {3e-4, 3e-3, 6e-4, 3e-4};
+  struct Case { std::string name; Mesh mesh; };
+  Case cases[] = {{"sphere", testing::uvSphere(30, 40)},
+                  {"torus", testing::gridTorus(40, 25)},
+                  {"genus3", testing::holedPlate(3, 6)}};
+  for (auto& [name, mesh] : cases) {
+    testing::addNoise(mesh, 1e-3);
+    writeMesh(mesh, name + ".obj");
+    ASSERT_EQ(run({"-r", name + ".obj", name + "_r.obj"}).status, 0);
+    const Mesh reindexed = MeshObjLoader(path(name + "_r.obj")).Load();
+    for (int method = 0; method <= 3; ++method) {
+      SCOPED_TRACE(name + " method " + std::to_string(method));
+      const std::string m = std::to_string(method);
+      ASSERT_EQ(run({"-e", name + ".obj", name + m + ".bin", "0.01", m}).status, 0);
+      const RunResult d = run({"-d", name + m + ".bin", name + m + ".obj", m});
+      ASSERT_EQ(d.status, 0) << d.err;
+      const Mesh decoded = MeshObjLoader(path(name + m + ".obj")).Load();
+      // Decode and reindex agree on the triangles and on the vertex order.
+      EXPECT_EQ(decoded.getTriangles(), reindexed.getTriangles());
+      const double rms = testing::rmsRelativeError(reindexed.getVertices(), decoded.getVertices());
+      EXPECT_LT(rms, bound[method]);
+      // Methods 0 and 3 print the vertex count.
+      const std::string v = std::to_string(mesh.getVertices().rows()) + "\n";
+      EXPECT_EQ(withoutBanner(d.out), method == 0 || method == 3 ? v : "");
+    }
+  }
+}
+
+TEST_F(StaticPipelinesTest, SmallMeshesGetAnAnchorAndDecodeAccurately) {
+  // Fewer than 1000 vertices still get one anchor, so every method can solve.
+  struct Case { std::string name; Mesh mesh; };
+  Case cases[] = {{"tetrahedron", testing::tetrahedron()},
+                  {"sphere100", testing::uvSphere(7, 14)},  // 100 vertices
+                  {"torus999", testing::gridTorus(37, 27)}};  // 999 vertices
+  for (auto& [name, mesh] : cases) {
+    writeMesh(mesh, name + ".obj");
+    ASSERT_EQ(run({"-r", name + ".obj", name + "_r.obj"}).status, 0);
+    const Mesh reindexed = MeshObjLoader(path(name + "_r.obj")).Load();
+    for (int method = 0; method <= 3; ++method) {
+      SCOPED_TRACE(name + " method " + std::to_string(method));
+      const std::string m = std::to_string(method);
+      ASSERT_EQ(run({"-e", name + ".obj", "c.bin", "0.01", m}).status, 0);
+      ASSERT_EQ(run({"-d", "c.bin", "c.obj", m}).status, 0);
+      const Mesh decoded = MeshObjLoader(path("c.obj")).Load();
+      EXPECT_LT(testing::rmsRelativeError(reindexed.getVertices(), decoded.getVertices()), 5e-3);
+    }
+  }
+}
+
+TEST_F(StaticPipelinesTest, PrintedPositionsMapFileAndReproducibility) {
+  const Mesh mesh = testing::gridTorus(30, 20);
+  writeMesh(mesh, "in.obj");
+  long connectivityEnd = -1;
+  for (int method : {0, 1, 2, 3, 7, -1}) {
+    SCOPED_TRACE(method);
+    const std::string m = std::to_string(method);
+    const RunResult r = run({"-e", "in.obj", "out.bin", "0.01", m});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto [first, second] = positions(r);
+    if (connectivityEnd < 0) connectivityEnd = first;
+    EXPECT_EQ(first, connectivityEnd);  // 12 + connectivity, whatever the method
+    EXPECT_EQ(second, static_cast<long>(fs::file_size(path("out.bin"))));
+    EXPECT_EQ(withoutBanner(r.out), std::to_string(first) + "\t" + std::to_string(second) + "\n");
+    if (method < 0 || method > 3) {
+      EXPECT_EQ(first, second);
+      const RunResult d = run({"-d", "out.bin", "faces.obj", m});
+      ASSERT_EQ(d.status, 0) << d.err;
+      const std::string obj = testing::readFile(path("faces.obj"));
+      EXPECT_EQ(faceLines(obj).size(), mesh.getTriangles().size());
+      EXPECT_EQ(obj.find('v'), std::string::npos);
+    }
+  }
+  // "map.txt": one line per vertex, the new index of each input vertex, a permutation.
+  std::vector<std::string> map = lines(testing::readFile(path("map.txt")));
+  ASSERT_EQ(map.size(), static_cast<size_t>(mesh.getVertices().rows()));
+  std::vector<bool> seen(map.size());
+  for (const auto& entry : map) seen.at(std::stoul(entry)) = true;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), static_cast<long>(map.size()));
+
+  // A second run on another mesh replaces "map.txt"; two runs on one input give
+  // byte-identical files.
+  writeMesh(testing::octahedron(), "small.obj");
+  ASSERT_EQ(run({"-e", "small.obj", "a.bin", "0.01", "0"}).status, 0);
+  EXPECT_EQ(lines(testing::readFile(path("map.txt"))).size(), 6u);
+  ASSERT_EQ(run({"-e", "in.obj", "a.bin", "0.01", "0"}).status, 0);
+  ASSERT_EQ(run({"-e", "in.obj", "b.bin", "0.01", "0"}).status, 0);
+  EXPECT_EQ(testing::readFile(path("a.bin")), testing::readFile(path("b.bin")));
+}
+
+TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
+  writeMesh(testing::uvSphere(10, 12), "in.obj");
+  ASSERT_EQ(run({"-e", "in.obj", "a.bin", "0.01x", "2.7"}).status, 0);
+  ASSERT_EQ(run({"-e", "in.obj", "b.bin", "0.01", "2"}).status, 0);
+  EXPECT_EQ(testing::readFile(path("a.bin")), testing::readFile(path("b.bin")));
+  ASSERT_EQ(run({"-d", "a.bin", "a.obj", "2abc"}).status, 0);
+  ASSERT_EQ(run({"-d", "a.bin", "b.obj", "2"}).status, 0);
+  EXPECT_EQ(testing::readFile(path("a.obj")), testing::readFile(path("b.obj")));
+}
+
+// Writes the header fields of a compressed file followed by `rest`.
+std::string header(float q, int32_t triangles, int32_t vertices) {
+  std::string h(12, '\0');
+  std::memcpy(&h[0], &q, 4);
+  std::memcpy(&h[4], &triangles, 4);
+  std::memcpy(&h[8], &vertices, 4);
+  return h;
+}
+
+TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
+  writeMesh(testing::uvSphere(8, 10), "in.obj");
+  ASSERT_EQ(run({"-e", "in.obj", "good.bin", "0.01", "0"}).status, 0);
+  const std::string good = testing::readFile(path("good.bin"));
+  const std::string connectivityAndGeometry = good.substr(12);
+  {
+    std::ofstream(path("not_obj.obj")) << "v 1 2\n";
+    std::ofstream(path("border.obj")) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    std::ofstream(path("unused.obj")) << testing::readFile(path("in.obj")) << "v 5 5 5\n";
+    auto write = [&](const std::string& name, const std::string& bytes) {
+      std::ofstream(path(name), std::ios::binary) << bytes;
+    };
+    write("short.bin", good.substr(0, 7));
+    write("truncated.bin", good.substr(0, good.size() - 3));
+    write("trailing.bin", good + "x");
+    write("zero_triangles.bin", header(0.01f, 0, 82) + connectivityAndGeometry);
+    write("negative_vertices.bin", header(0.01f, 160, -82) + connectivityAndGeometry);
+    write("too_many_vertices.bin", header(0.01f, 160, 1000) + connectivityAndGeometry);
+    write("nan_step.bin", header(NAN, 160, 82) + connectivityAndGeometry);
+    write("negative_step.bin", header(-0.01f, 160, 82) + connectivityAndGeometry);
+    write("wrong_triangles.bin", header(0.01f, 158, 80) + connectivityAndGeometry);
+    write("huge_triangles.bin", header(0.01f, INT32_MAX, 82) + connectivityAndGeometry);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    ErrorKind kind;
+    std::string file;
+  };
+  const Case cases[] = {
+      {{"-e", "missing.obj", "good.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "missing.obj"},
+      {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
+      {{"-e", "border.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "border.obj"},
+      {{"-e", "unused.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "unused.obj"},
+      {{"-e", "in.obj", "good.bin", "0", "0"}, ErrorKind::BadArgument, ""},
+      {{"-e", "in.obj", "good.bin", "-1", "0"}, ErrorKind::BadArgument, ""},
+      {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
+      {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
+      {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
+      {{"-d", "short.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "short.bin"},
+      {{"-d", "truncated.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "truncated.bin"},
+      {{"-d", "trailing.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "trailing.bin"},
+      {{"-d", "zero_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "zero_triangles.bin"},
+      {{"-d", "negative_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_vertices.bin"},
+      {{"-d", "too_many_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "too_many_vertices.bin"},
+      {{"-d", "nan_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "nan_step.bin"},
+      {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin"},
+      {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
+      {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
+    const size_t filesBefore = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    const RunResult r = run(c.args);
+    EXPECT_EQ(r.status, static_cast<int>(c.kind));
+    const std::string prefix = "meshcodec: error: " + (c.file.empty() ? "" : c.file + ": ");
+    EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    // The earlier output survives and nothing new (no temporary, no map) is left.
+    EXPECT_EQ(testing::readFile(path("good.bin")), good);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              static_cast<long>(filesBefore));
+  }
+}
+
+TEST(StaticDecodeSweeps, DamagedFilesEndInAnErrorOrAFiniteMesh) {
+  // Every truncated prefix, every single-bit flip of the first bytes and a sample of
+  // the rest: decoding must throw a CodecError or produce finite positions, under
+  // every method number.
+  const std::string dir = testing::makeTempDir("sweep");
+  Mesh mesh = testing::uvSphere(6, 9);
+  testing::writeObj(mesh, dir + "/in.obj");
+  for (int method = 0; method <= 3; ++method) {
+    SCOPED_TRACE(method);
+    const std::string genuine = dir + "/genuine.bin";
+    {
+      testing::ScopedCurrentDir cwd(dir);
+      encode(dir + "/in.obj", genuine, 0.01f, method);
+    }
+    const std::string bytes = testing::readFile(genuine);
+    auto attempt = [&](const std::string& damaged) {
+      std::ofstream(dir + "/damaged.bin", std::ios::binary) << damaged;
+      try {
+        decode(dir + "/damaged.bin", dir + "/out.obj", method);
+        const Mesh out = MeshObjLoader(dir + "/out.obj").Load();
+        EXPECT_TRUE(out.getVertices().allFinite());
+      } catch (const CodecError&) {
+      }
+    };
+    for (size_t n = 0; n < bytes.size(); ++n) attempt(bytes.substr(0, n));
+    for (size_t i = 0; i < bytes.size(); i += (i < 64 ? 1 : 7)) {
+      for (int bit = 0; bit < 8; ++bit) {
+        std::string flipped = bytes;
+        flipped[i] = static_cast<char>(flipped[i] ^ (1 << bit));
+        attempt(flipped);
+      }
+    }
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace meshcodec
