@@ -13,7 +13,8 @@ void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostre
   for (const auto& column : indices) ArithCoder::encode(column, s, true);
 }
 
-Eigen::MatrixXd readDequantizedColumns(std::iostream& s, float q, Eigen::Index rows, int cols) {
+Eigen::MatrixXd readColumnBlocks(std::iostream& s, Eigen::Index rows, int cols,
+                                 const std::function<double(int)>& dequantizer) {
   if (rows < 0 || cols < 0) {
     throw Misuse("geometry: cannot read " + std::to_string(cols) + " columns of " +
                  std::to_string(rows) + " rows");
@@ -24,16 +25,20 @@ Eigen::MatrixXd readDequantizedColumns(std::iostream& s, float q, Eigen::Index r
   for (int c = 0; c < cols; ++c) {
     blocks.push_back(ArithCoder::decode(s, true));
     if (static_cast<Eigen::Index>(blocks.back().size()) < rows) {
-      throw CorruptStream("geometry: column block " + std::to_string(c) + " holds " +
+      throw CorruptStream("geometry: block of column " + std::to_string(c) + " holds " +
                           std::to_string(blocks.back().size()) + " entries, " +
                           std::to_string(rows) + " needed");
     }
   }
   Eigen::MatrixXd D(rows, cols);
   for (int c = 0; c < cols; ++c) {
-    for (Eigen::Index r = 0; r < rows; ++r) D(r, c) = dequantize(blocks[c][r], q);
+    for (Eigen::Index r = 0; r < rows; ++r) D(r, c) = dequantizer(blocks[c][r]);
   }
   return D;
+}
+
+Eigen::MatrixXd readDequantizedColumns(std::iostream& s, float q, Eigen::Index rows, int cols) {
+  return readColumnBlocks(s, rows, cols, [q](int k) { return dequantize(k, q); });
 }
 
 }  // namespace meshcodec

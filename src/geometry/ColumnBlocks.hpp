@@ -5,6 +5,7 @@
 // back into dequantized values for the least-squares solve.
 
 #include <Eigen/Core>
+#include <functional>
 #include <iosfwd>
 #include <vector>
 
@@ -13,10 +14,14 @@ namespace meshcodec {
 // indices: cols vectors, one per column, written in column order.
 void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostream& s);
 
-// Reads cols blocks of at least rows indices each and returns them dequantized with
-// step q, rows x cols; entries beyond rows are not used. A shorter block throws
-// CorruptStream. Nothing of size rows is allocated before the blocks prove they
-// hold that many entries.
+// Reads cols blocks of at least rows indices each and returns their first rows
+// entries through dequantizer, rows x cols; entries beyond rows are not used. A
+// shorter block throws CorruptStream. Nothing of size rows is allocated before the
+// blocks prove they hold that many entries.
+Eigen::MatrixXd readColumnBlocks(std::iostream& s, Eigen::Index rows, int cols,
+                                 const std::function<double(int)>& dequantizer);
+
+// The same with the plain dequantizer of step q.
 Eigen::MatrixXd readDequantizedColumns(std::iostream& s, float q, Eigen::Index rows, int cols);
 
 }  // namespace meshcodec

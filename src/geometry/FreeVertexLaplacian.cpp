@@ -114,21 +114,4 @@ void placeAnchorRows(const AnchorBlocks& blocks, float q, Eigen::MatrixXd& W) {
   }
 }
 
-Eigen::MatrixXd readFreeRowBlocks(std::iostream& s, int m, int cols, const Dequantizer& dequantizer) {
-  std::vector<std::vector<int>> blocks(static_cast<size_t>(cols));
-  for (int c = 0; c < cols; ++c) {
-    blocks[c] = ArithCoder::decode(s, true);
-    if (blocks[c].size() < static_cast<size_t>(m)) {
-      throw CorruptStream("geometry: free-row block of column " + std::to_string(c) + " holds " +
-                          std::to_string(blocks[c].size()) + " entries, " + std::to_string(m) +
-                          " needed");
-    }
-  }
-  Eigen::MatrixXd R(m, cols);
-  for (int c = 0; c < cols; ++c) {
-    for (int i = 0; i < m; ++i) R(i, c) = dequantizer(blocks[c][i]);
-  }
-  return R;
-}
-
 }  // namespace meshcodec

@@ -67,9 +67,4 @@ AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols);
 // CorruptStream for a coordinate that overflows the float range.
 void placeAnchorRows(const AnchorBlocks& blocks, float q, Eigen::MatrixXd& W);
 
-// Reads cols free-row blocks and returns the m x cols matrix of their first m entries
-// dequantized. Throws CorruptStream for a block shorter than m; reads every block
-// before allocating the matrix, so a wrong m cannot allocate more than the stream holds.
-Eigen::MatrixXd readFreeRowBlocks(std::iostream& s, int m, int cols, const Dequantizer& dequantizer);
-
 }  // namespace meshcodec

@@ -10,6 +10,7 @@
 
 #include "common/CodecError.hpp"
 #include "entropy/ArithCoder.hpp"
+#include "geometry/ColumnBlocks.hpp"
 #include "geometry/CorrectedQuantization.hpp"
 #include "geometry/ReconstructionOffset.hpp"
 
@@ -110,7 +111,7 @@ Eigen::MatrixXd NewLaplace::decode(const TriangleList& tris, std::iostream& s, f
   const AnchorBlocks blocks = readAnchorBlocks(s, n, cols);
   const int m = n - static_cast<int>(blocks.anchors.size());
   const double off = reconstructionOffset(q, lambda);
-  const Eigen::MatrixXd R = readFreeRowBlocks(
+  const Eigen::MatrixXd R = readColumnBlocks(
       s, m, cols, [q, off](int k) { return dequantizeWithOffset(k, q, off); });
 
   const NewLaplace coder(tris, n, blocks.anchors);

@@ -8,6 +8,7 @@
 
 #include "common/CodecError.hpp"
 #include "entropy/ArithCoder.hpp"
+#include "geometry/ColumnBlocks.hpp"
 #include "geometry/CorrectedQuantization.hpp"
 #include "geometry/Quantizer.hpp"
 
@@ -73,7 +74,7 @@ Eigen::MatrixXd NewLaplaceQR::decode(const TriangleList& tris, std::iostream& s,
   const AnchorBlocks blocks = readAnchorBlocks(s, n, cols);
   const int m = n - static_cast<int>(blocks.anchors.size());
   const Eigen::MatrixXd R =
-      readFreeRowBlocks(s, m, cols, [q](int k) { return dequantize(k, q); });
+      readDequantizedColumns(s, q, m, cols);
 
   const NewLaplaceQR coder(tris, n, blocks.anchors);
   std::cout << n << "\n";

@@ -122,7 +122,7 @@ TEST(Laplace, DecoderRejectsCorruptStreams) {
     Laplace::decode(tris, s, 1.0f, 4, 1);
     ADD_FAILURE() << "short block accepted";
   } catch (const CorruptStream& e) {
-    EXPECT_EQ(std::string(e.what()), "geometry: column block 0 holds 3 entries, 5 needed");
+    EXPECT_EQ(std::string(e.what()), "geometry: block of column 0 holds 3 entries, 5 needed");
   }
 }
 

@@ -101,7 +101,7 @@ TEST(NewLaplaceCoders, MalformedStreamsAreCorrupt) {
       {"short coordinate block", anchors + arithBlock({1, 2, 3}, true),
        "anchor coordinate block holds 3 entries, 6 needed"},
       {"short free-row block", anchors + coords + full + arithBlock(std::vector<int>(14, 1), true),
-       "free-row block of column 1 holds 14 entries, 15 needed"},
+       "block of column 1 holds 14 entries, 15 needed"},
       {"missing free-row block", anchors + coords + full + full, ""},
   };
   for (int method : {0, 3}) {
