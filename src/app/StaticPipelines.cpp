@@ -9,17 +9,15 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "app/Codecs.hpp"
+#include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
 #include "connectivity/EdgeBreaker.hpp"
-#include "entropy/BlockFormat.hpp"
 #include "geometry/DiffusionLaplace.hpp"
 #include "geometry/Laplace.hpp"
 #include "geometry/NewLaplace.hpp"
@@ -34,56 +32,7 @@ namespace {
 
 constexpr std::int64_t kHeaderBytes = 12;
 
-void putField(std::ostream& s, std::uint32_t bits) {
-  std::uint8_t bytes[4];
-  putLE32(bytes, bits);
-  s.write(reinterpret_cast<const char*>(bytes), 4);
-}
-
-std::uint32_t floatBits(float f) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &f, 4);
-  return bits;
-}
-
-float bitsFloat(std::uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, 4);
-  return f;
-}
-
-// The whole compressed file in memory: it is small next to the mesh it decodes to,
-// and its size bounds every count read from it.
-std::string readCompressedFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw UnreadableInput("cannot open the compressed file", path);
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw UnreadableInput("cannot read the compressed file", path);
-  return content.str();
-}
-
-// The connectivity coder numbers only the vertices that triangles use, so a mesh
-// with vertex lines beyond the highest used index cannot be carried.
-void requireEveryVertexUsed(const VertexOrder& order, Eigen::Index vertexCount) {
-  if (static_cast<Eigen::Index>(order.size()) < vertexCount) {
-    throw OutOfDomain("vertex " + std::to_string(order.size() + 1) + " (counted from 1) of " +
-                      std::to_string(vertexCount) + " is used by no triangle");
-  }
-}
-
-// The connectivity decoder bounds its work per corner so that a forged file cannot
-// keep it busy for hours; a valid but extremely irregular mesh could exceed that
-// bound. Decoding the sub-stream once here turns that rare case into a refusal
-// instead of a file that cannot be read back.
-void requireDecodableConnectivity(std::iostream& s, int triangleCount) {
-  s.seekg(kHeaderBytes);
-  try {
-    EdgeBreaker::decode(triangleCount, s);
-  } catch (const CorruptStream& e) {
-    throw OutOfDomain(std::string("the connectivity would not decode: ") + e.what());
-  }
-}
+bool hasGeometryCoder(int method) { return method >= 0 && method <= 3; }
 
 void requireInt32Counts(const Mesh& mesh) {
   if (mesh.getTriangles().size() > static_cast<size_t>(INT32_MAX) || mesh.getVertices().rows() > INT32_MAX) {
@@ -124,16 +73,17 @@ void encode(std::string in, std::string out, float quantization, int method) {
   try {
     Mesh mesh = MeshObjLoader(in).Load();
     requireInt32Counts(mesh);
+    const int triangleCount = static_cast<int>(mesh.getTriangles().size());
     // The step is stored as the float product, and both sides quantize with it.
     const float q = quantization * mesh.avgEL();
 
     std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
-    putField(s, floatBits(q));
-    putField(s, static_cast<std::uint32_t>(mesh.getTriangles().size()));
-    putField(s, static_cast<std::uint32_t>(mesh.getVertices().rows()));
+    writeFloat(s, q);
+    writeInt32(s, triangleCount);
+    writeInt32(s, static_cast<std::int32_t>(mesh.getVertices().rows()));
     const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
     requireEveryVertexUsed(order, mesh.getVertices().rows());
-    requireDecodableConnectivity(s, static_cast<int>(mesh.getTriangles().size()));
+    requireDecodableConnectivity(s, kHeaderBytes, triangleCount);
     if (!(std::isfinite(q) && q > 0)) {
       throw OutOfDomain("the average edge length is zero, so there is no quantization step");
     }
@@ -169,40 +119,21 @@ void decode(std::string in, std::string out, int method) {
       throw CorruptStream("the file has " + std::to_string(bytes.size()) +
                           " bytes, fewer than its 12-byte header");
     }
-    const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const float q = bitsFloat(getLE32(head));
-    const std::int32_t triangleCount = asInt32(getLE32(head + 4));
-    const std::int32_t vertexCount = asInt32(getLE32(head + 8));
+    const float q = floatAt(bytes, 0);
+    const std::int32_t triangleCount = int32At(bytes, 4);
+    const std::int32_t vertexCount = int32At(bytes, 8);
     if (!(std::isfinite(q) && q > 0)) {
       throw CorruptStream("header: quantization step " + std::to_string(q) + " is not a positive number");
     }
-    if (triangleCount <= 0 || vertexCount <= 0) {
-      throw CorruptStream("header: " + std::to_string(triangleCount) + " triangles and " +
-                          std::to_string(vertexCount) + " vertices");
-    }
-    // A closed manifold mesh has V = T / 2 + 2 - 2 genus vertices at the most.
-    if (vertexCount > triangleCount / 2 + 2) {
-      throw CorruptStream("header: " + std::to_string(vertexCount) + " vertices cannot close " +
-                          std::to_string(triangleCount) + " triangles");
-    }
+    requirePlausibleCounts(triangleCount, vertexCount, "header");
 
     std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
     s.seekg(kHeaderBytes);
     TriangleList tris = EdgeBreaker::decode(triangleCount, s);
-    unsigned maxVertex = 0;
-    for (const auto& t : tris) maxVertex = std::max({maxVertex, t[0], t[1], t[2]});
-    if (tris.size() != static_cast<size_t>(triangleCount) ||
-        static_cast<std::int64_t>(maxVertex) + 1 != vertexCount) {
-      throw CorruptStream("connectivity decodes to " + std::to_string(tris.size()) + " triangles over " +
-                          std::to_string(std::int64_t{maxVertex} + 1) + " vertices; the header states " +
-                          std::to_string(triangleCount) + " and " + std::to_string(vertexCount));
-    }
+    requireDecodedCounts(tris, triangleCount, vertexCount);
     VertexMatrix vertices = decodeGeometry(method, tris, s, q, vertexCount);
-    const std::int64_t used = s.tellg();
-    if (used != static_cast<std::int64_t>(bytes.size())) {
-      throw CorruptStream(std::to_string(static_cast<std::int64_t>(bytes.size()) - used) +
-                          " bytes follow the last sub-stream of method " + std::to_string(method));
-    }
+    // A method without a geometry coder reads no geometry sub-stream, whatever follows.
+    if (hasGeometryCoder(method)) requireConsumed(s, bytes.size(), method);
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);
   } catch (CodecError& e) {
