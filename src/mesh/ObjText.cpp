@@ -1,11 +1,17 @@
 #include "mesh/ObjText.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
+
+#include "common/CodecError.hpp"
 
 namespace meshcodec {
 
@@ -32,6 +38,23 @@ bool hasNonZeroMantissa(const char* first, const char* last) {
 }
 
 }  // namespace
+
+void readObjFile(const std::string& fileName, std::string& text) {
+  errno = 0;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
+                                                        &std::fclose);
+  if (!file) {
+    throw UnreadableInput(std::string("cannot open for reading: ") + std::strerror(errno),
+                          fileName);
+  }
+  text.clear();
+  char chunk[1 << 16];
+  while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
+  // A directory opens on this platform and fails on the first read.
+  if (std::ferror(file.get())) {
+    throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);
+  }
+}
 
 TextFault toDouble(std::string_view text, double& value) {
   // Fast path for plain decimal numbers (optional '-', digits, point, exponent): the

@@ -10,6 +10,11 @@
 
 namespace meshcodec {
 
+// Replaces text by the whole content of the file, reusing text's storage, so that a
+// run of frame files is read without a fresh allocation per frame. UnreadableInput
+// naming the file when it cannot be opened or read.
+void readObjFile(const std::string& fileName, std::string& text);
+
 // Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
 // which is not part of it (a carriage return before it is); a last line without a
 // line feed is still a line; nothing follows a final line feed. Numbers start at 1.

@@ -1,0 +1,132 @@
+#include "mesh/DynamicMeshObjLoader.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+// GCC 12 under the sanitizers reports std::function members inside <regex> as maybe
+// uninitialized; the code is the standard library's own.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#pragma GCC diagnostic pop
+#else
+#include <regex>
+#endif
+#include <system_error>
+#include <utility>
+
+#include "common/CodecError.hpp"
+#include "mesh/Mesh.hpp"
+#include "mesh/MeshObjLoader.hpp"
+#include "mesh/ObjText.hpp"
+
+namespace meshcodec {
+
+namespace {
+
+std::regex compileMask(const std::string& regexMask) {
+  try {
+    return std::regex(regexMask, std::regex::ECMAScript);
+  } catch (const std::regex_error& e) {
+    throw BadArgument("invalid regular expression '" + regexMask + "': " + e.what());
+  }
+}
+
+}  // namespace
+
+DynamicMeshObjLoader::DynamicMeshObjLoader(std::string directory, std::string regexMask)
+    : directory(std::move(directory)), regexMask(std::move(regexMask)) {
+  frameFiles = getFramesFiles();
+}
+
+std::vector<std::string> DynamicMeshObjLoader::getFramesFiles() const {
+  namespace fs = std::filesystem;
+  const std::regex mask = compileMask(regexMask);
+  std::vector<std::string> files;
+  std::error_code error;
+  fs::directory_iterator entry(directory, error);
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    const fs::path& path = entry->path();
+    bool matches = false;
+    try {
+      matches = std::regex_match(path.filename().string(), mask);
+    } catch (const std::regex_error& e) {
+      throw BadArgument("regular expression '" + regexMask + "' cannot be matched: " + e.what());
+    }
+    if (matches) files.push_back(path.string());
+  }
+  if (error) {
+    throw UnreadableInput("cannot list the frame directory: " + error.message(), directory);
+  }
+  // std::string compares its characters as unsigned bytes.
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
+  if (frameFiles.empty()) {
+    throw UnreadableInput("no frame file in " + directory + " matches " + regexMask, directory);
+  }
+  // DynamicMesh indexes its rows with int sums up to 3F.
+  if (frameFiles.size() > static_cast<size_t>(INT_MAX / 3)) {
+    throw UnreadableInput(std::to_string(frameFiles.size()) + " frame files are too many",
+                          directory);
+  }
+  const int frameCount = static_cast<int>(frameFiles.size());
+
+  // One buffer serves every frame: after the largest frame no file needs a new one.
+  std::string text;
+  readObjFile(frameFiles[0], text);
+  Eigen::VectorXd x, y, z;
+  std::vector<DynamicMesh> result;
+  {
+    const Mesh first = MeshObjLoader(frameFiles[0]).parse(text);
+    const VertexMatrix& positions = first.getVertices();
+    result.emplace_back(static_cast<int>(positions.rows()), frameCount, 0);
+    result[0].setTriangles(first.getTriangles());
+    x = positions.col(0);
+    y = positions.col(1);
+    z = positions.col(2);
+  }
+  DynamicMesh& mesh = result[0];
+  mesh.setFrameVertices(0, x, y, z);
+  for (int f = 1; f < frameCount; ++f) {
+    readObjFile(frameFiles[f], text);
+    loadVertices(text, frameFiles[f], x, y, z);
+    mesh.setFrameVertices(f, x, y, z);
+  }
+  return result;
+}
+
+void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string& fileName,
+                                        Eigen::VectorXd& x, Eigen::VectorXd& y,
+                                        Eigen::VectorXd& z) const {
+  const Eigen::Index vertexCount = x.size();
+  // Every vertex line counts, wherever it stands, as in frame 0; lines past the
+  // expected count are only counted, for the message.
+  long long lines = 0;
+  forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
+    if (!isVertexLine(line)) return;
+    if (lines < vertexCount) {
+      double xyz[3];
+      const LineFault fault = parseVertexLine(line, xyz);
+      if (fault.kind != TextFault::None) {
+        throw MalformedObj(
+            "line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false),
+            fileName);
+      }
+      x[lines] = xyz[0];
+      y[lines] = xyz[1];
+      z[lines] = xyz[2];
+    }
+    ++lines;
+  });
+  if (lines != vertexCount) {
+    throw MalformedObj("frame has " + std::to_string(lines) + " vertex lines, but frame 0 has " +
+                           std::to_string(vertexCount),
+                       fileName);
+  }
+}
+
+}  // namespace meshcodec

@@ -1,0 +1,43 @@
+#pragma once
+// Builds a DynamicMesh from a directory of OBJ frame files: the input of animated
+// encode and reindex. The frames are the entries whose names match a regular
+// expression, in byte-wise order of their paths; frame 0 gives the connectivity and
+// the vertex count, and every frame gives one set of positions.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mesh/DynamicMesh.hpp"
+
+namespace meshcodec {
+
+class DynamicMeshObjLoader {
+ public:
+  // Lists the frames at once: UnreadableInput naming the directory when it cannot be
+  // listed, BadArgument for a regular expression that does not compile.
+  DynamicMeshObjLoader(std::string directory, std::string regexMask);
+
+  // Full paths of the directory entries (of any type) whose whole name matches the
+  // ECMAScript expression, sorted byte-wise: f10.obj comes before f2.obj.
+  std::vector<std::string> getFramesFiles() const;
+
+  // One mesh holding every frame. Frame 0 is read as a single OBJ mesh (its faces are
+  // checked against its vertex count); later frames contribute their vertex lines
+  // only. UnreadableInput when no name matches or a frame cannot be read,
+  // MalformedObj (file and line) for a bad line or a frame whose vertex count differs
+  // from frame 0's.
+  std::vector<DynamicMesh> Load() const;
+
+  // Reads the vertex lines of one later frame's text into x, y, z, which hold the
+  // vertex count of frame 0; fileName only names the frame in errors.
+  void loadVertices(std::string_view text, const std::string& fileName, Eigen::VectorXd& x,
+                    Eigen::VectorXd& y, Eigen::VectorXd& z) const;
+
+ private:
+  std::vector<std::string> frameFiles;
+  std::string directory;
+  std::string regexMask;
+};
+
+}  // namespace meshcodec

@@ -1,0 +1,99 @@
+#include "mesh/DynamicMeshObjSaver.hpp"
+
+#include <charconv>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <utility>
+
+#include "common/CodecError.hpp"
+#include "common/OutputFile.hpp"
+#include "mesh/ObjText.hpp"
+
+namespace meshcodec {
+
+namespace {
+
+constexpr size_t kMaxLine = 4 + 3 * kMaxFormattedDouble;
+
+// Formats count lines into a block of memory and hands it to the stream a block at
+// a time: one stream call per line would cost more than the formatting itself.
+// formatLine(out, i) writes line i at out and returns its end.
+template <typename FormatLine>
+void writeLines(std::ostream& os, Eigen::Index count, FormatLine formatLine) {
+  char buffer[1 << 16];
+  size_t used = 0;
+  for (Eigen::Index i = 0; i < count; ++i) {
+    if (used + kMaxLine > sizeof buffer) {
+      os.write(buffer, static_cast<std::streamsize>(used));
+      used = 0;
+    }
+    used = static_cast<size_t>(formatLine(buffer + used, i) - buffer);
+  }
+  os.write(buffer, static_cast<std::streamsize>(used));
+}
+
+}  // namespace
+
+DynamicMeshObjSaver::DynamicMeshObjSaver(std::string prefix, std::string suffix)
+    : prefix(std::move(prefix)), suffix(std::move(suffix)) {}
+
+std::string DynamicMeshObjSaver::frameFileName(int frame) const {
+  std::ostringstream name;
+  name << prefix << std::setw(5) << std::setfill('0') << frame << suffix;
+  return name.str();
+}
+
+void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
+  // The matrix may have been replaced after construction, so its rows and not the
+  // mesh's frame count say how many frames there are.
+  const Eigen::Index frames = mesh.getVertices().rows() / 3;
+  try {
+    for (Eigen::Index f = 0; f < frames; ++f) {
+      OutputFile file(frameFileName(static_cast<int>(f)));
+      saveVertices(file.stream(), mesh, static_cast<int>(f));
+      saveTriangles(file.stream(), mesh);
+      file.commit();
+    }
+  } catch (const CodecError&) {
+    throw;  // a frame file itself failed: an error of the command, not a note
+  } catch (const std::exception& e) {
+    std::cout << e.what() << std::endl;
+  }
+}
+
+void DynamicMeshObjSaver::saveVertices(std::ostream& os, const DynamicMesh& mesh, int frame) const {
+  const AnimationMatrix& v = mesh.getVertices();
+  const Eigen::Index frames = v.rows() / 3;
+  // Rows f, F + f and 2F + f are contiguous in the row-major matrix.
+  const double* xs = v.row(frame).data();
+  const double* ys = v.row(frames + frame).data();
+  const double* zs = v.row(2 * frames + frame).data();
+  writeLines(os, v.cols(), [&](char* out, Eigen::Index j) {
+    *out++ = 'v';
+    *out++ = ' ';
+    out = formatDouble(out, xs[j]);
+    *out++ = ' ';
+    out = formatDouble(out, ys[j]);
+    *out++ = ' ';
+    out = formatDouble(out, zs[j]);
+    *out++ = '\n';
+    return out;
+  });
+}
+
+void DynamicMeshObjSaver::saveTriangles(std::ostream& os, const DynamicMesh& mesh) const {
+  const TriangleList& triangles = mesh.getTriangles();
+  writeLines(os, static_cast<Eigen::Index>(triangles.size()), [&](char* out, Eigen::Index t) {
+    *out++ = 'f';
+    for (unsigned int corner : triangles[static_cast<size_t>(t)]) {
+      *out++ = ' ';
+      // The 32-bit addition wraps for the largest corner value, as the format defines.
+      out = std::to_chars(out, out + 10, static_cast<unsigned int>(corner + 1u)).ptr;
+    }
+    *out++ = '\n';
+    return out;
+  });
+}
+
+}  // namespace meshcodec
