@@ -15,26 +15,6 @@ namespace meshcodec {
 
 namespace {
 
-std::string readWholeFile(const std::string& fileName) {
-  errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
-                                                        &std::fclose);
-  if (!file) {
-    throw UnreadableInput(std::string("cannot open for reading: ") + std::strerror(errno),
-                          fileName);
-  }
-  std::string text;
-  std::error_code sizeError;
-  const auto size = std::filesystem::file_size(fileName, sizeError);
-  if (!sizeError) text.reserve(static_cast<size_t>(size));
-  char chunk[1 << 16];
-  while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
-  if (std::ferror(file.get())) {
-    throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);
-  }
-  return text;
-}
-
 std::string atLine(long long lineNumber, const std::string& reason) {
   return "line " + std::to_string(lineNumber) + ": " + reason;
 }
@@ -55,7 +35,11 @@ std::string badIndexReason(int corner, unsigned long index, unsigned long vertex
 
 MeshObjLoader::MeshObjLoader(std::string fileName) : fileName(std::move(fileName)) {}
 
-Mesh MeshObjLoader::Load() const { return parse(readWholeFile(fileName)); }
+Mesh MeshObjLoader::Load() const {
+  std::string text;
+  readObjFile(fileName, text);
+  return parse(text);
+}
 
 Mesh MeshObjLoader::parse(std::string_view text) const {
   int faces = 0, vertices = 0;

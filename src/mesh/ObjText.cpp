@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
@@ -48,6 +49,9 @@ void readObjFile(const std::string& fileName, std::string& text) {
                           fileName);
   }
   text.clear();
+  std::error_code sizeError;
+  const auto size = std::filesystem::file_size(fileName, sizeError);
+  if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
   char chunk[1 << 16];
   while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
   // A directory opens on this platform and fails on the first read.
