@@ -23,6 +23,26 @@ namespace {
   throw OutOfDomain("geometry: " + reason);
 }
 
+// A = L^T L, factored once; one solve serves every column of D.
+template <typename Solver>
+Eigen::MatrixXd solveNormalEquations(const Eigen::SparseMatrix<double>& A,
+                                     const Eigen::SparseMatrix<double>& L, const Eigen::MatrixXd& D,
+                                     CodingSide side) {
+  const Eigen::Index n = A.rows();
+  Solver solver;
+  solver.compute(A);
+  if (solver.info() != Eigen::Success) {
+    throwSolveFailure(
+        side, "the normal matrix of " + std::to_string(n) + " vertices could not be factorised");
+  }
+  Eigen::MatrixXd X = solver.solve(L.transpose() * D);
+  if (solver.info() != Eigen::Success || !X.allFinite()) {
+    throwSolveFailure(side, "the least-squares solve of " + std::to_string(n) +
+                                " vertices gave no finite solution");
+  }
+  return X;
+}
+
 }  // namespace
 
 void checkAnchorList(const AnchorList& anchors, int n, CodingSide side) {
@@ -63,7 +83,8 @@ Eigen::SparseMatrix<double> buildAnchoredLaplacian(const NeighborTable& table,
 }
 
 Eigen::MatrixXd solveAnchoredLeastSquares(const Eigen::SparseMatrix<double>& L,
-                                          const Eigen::MatrixXd& D, CodingSide side) {
+                                          const Eigen::MatrixXd& D, CodingSide side,
+                                          NormalFactorization kind) {
   const Eigen::Index n = L.cols();
   if (D.rows() != L.rows()) {
     throw Misuse("geometry: " + std::to_string(D.rows()) + " rows of values for a system of " +
@@ -77,18 +98,12 @@ Eigen::MatrixXd solveAnchoredLeastSquares(const Eigen::SparseMatrix<double>& L,
                                 " vertices, so the Laplacian system is singular");
   }
   const Eigen::SparseMatrix<double> A = L.transpose() * L;
-  Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::AMDOrdering<int>> solver;
-  solver.compute(A);
-  if (solver.info() != Eigen::Success) {
-    throwSolveFailure(
-        side, "the normal matrix of " + std::to_string(n) + " vertices could not be factorised");
+  if (kind == NormalFactorization::LLT) {
+    return solveNormalEquations<Eigen::SimplicialLLT<Eigen::SparseMatrix<double>, Eigen::Lower,
+                                                     Eigen::AMDOrdering<int>>>(A, L, D, side);
   }
-  Eigen::MatrixXd X = solver.solve(L.transpose() * D);
-  if (solver.info() != Eigen::Success || !X.allFinite()) {
-    throwSolveFailure(side, "the least-squares solve of " + std::to_string(n) +
-                                " vertices gave no finite solution");
-  }
-  return X;
+  return solveNormalEquations<Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower,
+                                                    Eigen::AMDOrdering<int>>>(A, L, D, side);
 }
 
 }  // namespace meshcodec

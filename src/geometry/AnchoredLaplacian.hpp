@@ -27,12 +27,17 @@ void checkAnchorList(const AnchorList& anchors, int n, CodingSide side);
 Eigen::SparseMatrix<double> buildAnchoredLaplacian(const NeighborTable& table,
                                                    const AnchorList& anchors);
 
+// The factorisation of the normal matrix: the uniform coders use LDL^T, the
+// cotangent coders LL^T; encoder and decoder of one coder must use the same.
+enum class NormalFactorization { LDLT, LLT };
+
 // L: (n + a) x n, every Laplacian row summing to zero; D: (n + a) x cols.
-// Returns X, n x cols, solving (L^T L) X = L^T D by one sparse LDL^T factorisation
-// with approximate-minimum-degree ordering for all columns. A system without anchor
-// rows is singular; it, a failed factorisation or a non-finite solution throws
+// Returns X, n x cols, solving (L^T L) X = L^T D by one sparse factorisation of the
+// given kind with approximate-minimum-degree ordering for all columns. A system without
+// anchor rows is singular; it, a failed factorisation or a non-finite solution throws
 // (OutOfDomain for the encoder, CorruptStream for the decoder).
 Eigen::MatrixXd solveAnchoredLeastSquares(const Eigen::SparseMatrix<double>& L,
-                                          const Eigen::MatrixXd& D, CodingSide side);
+                                          const Eigen::MatrixXd& D, CodingSide side,
+                                          NormalFactorization kind = NormalFactorization::LDLT);
 
 }  // namespace meshcodec

@@ -15,6 +15,9 @@ namespace meshcodec {
 
 // A sparse factor walked one row at a time.
 using RowMajorSparse = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
+// Such a factor held by the caller or laid over another matrix's arrays (a Map);
+// either binds without a copy while compressed.
+using RowMajorSparseRef = Eigen::Ref<const RowMajorSparse>;
 
 // Maps an index to the value the decoder reconstructs for it.
 using Dequantizer = std::function<double(int)>;
@@ -34,8 +37,20 @@ inline bool acceptEveryPivot(double) { return true; }
 //      pivot the guard accepted.
 //   out: resized to cols vectors of m indices; out[c][i] belongs to row i of T.
 //   R: resized to m x cols, the dequantized rows.
-void correctedQuantization(const RowMajorSparse& T, float q, const Dequantizer& dequantizer,
+void correctedQuantization(const RowMajorSparseRef& T, float q, const Dequantizer& dequantizer,
                            const PivotGuard& guard, Eigen::MatrixXd& Y,
                            std::vector<std::vector<int>>& out, Eigen::MatrixXd& R);
+
+// The same for T = F diag(D) without forming T, whose row-major copy would be as large
+// as the factor itself. F: m x m, unit lower triangular with only its strictly lower
+// part stored, column by column (the L of a simplicial LDLT; an entry on or above the
+// diagonal is a Misuse); D: the m pivots. Once row j is final, its products T(i, j) *
+// Y(j, .) are added to running sums of the rows i below; each row so sums its products
+// in the order of the row walk above (columns ascending, the pivot last), and the
+// indices, Y and R come out bit for bit the same.
+void correctedQuantizationByColumns(const Eigen::SparseMatrix<double>& F, const Eigen::VectorXd& D,
+                                    float q, const Dequantizer& dequantizer,
+                                    const PivotGuard& guard, Eigen::MatrixXd& Y,
+                                    std::vector<std::vector<int>>& out, Eigen::MatrixXd& R);
 
 }  // namespace meshcodec

@@ -11,7 +11,15 @@
 
 namespace meshcodec {
 
-FreeVertexLaplacian::FreeVertexLaplacian(const NeighborTable& neighbors, const AnchorList& anchors) {
+FreeVertexLaplacian::FreeVertexLaplacian(const NeighborTable& neighbors, const AnchorList& anchors)
+    : FreeVertexLaplacian(neighbors, anchors,
+                          [&neighbors](int i, std::vector<double>& weights, double& diagonal) {
+                            weights.assign(neighbors[i].size(), -1.0);
+                            diagonal = static_cast<double>(neighbors[i].size());
+                          }) {}
+
+FreeVertexLaplacian::FreeVertexLaplacian(const NeighborTable& neighbors, const AnchorList& anchors,
+                                         const RowWeights& rowWeights) {
   const int n = static_cast<int>(neighbors.size());
   checkAnchorList(anchors, n, CodingSide::Encoder);
 
@@ -28,11 +36,20 @@ FreeVertexLaplacian::FreeVertexLaplacian(const NeighborTable& neighbors, const A
   for (int i : freeVertices) entries += neighbors[i].size();
   std::vector<Eigen::Triplet<double>> triplets;
   triplets.reserve(entries);
+  std::vector<double> weights;
+  double diagonal = 0.0;
   for (int i : freeVertices) {
+    rowWeights(i, weights, diagonal);
+    if (weights.size() != neighbors[i].size()) {
+      throw Misuse("geometry: " + std::to_string(weights.size()) + " weights for the " +
+                   std::to_string(neighbors[i].size()) + " neighbours of vertex " +
+                   std::to_string(i));
+    }
     const int r = columnOf[i];
-    triplets.emplace_back(r, r, static_cast<double>(neighbors[i].size()));
-    for (int j : neighbors[i]) {
-      if (!isAnchor[j]) triplets.emplace_back(r, columnOf[j], -1.0);
+    triplets.emplace_back(r, r, diagonal);
+    for (size_t k = 0; k < weights.size(); ++k) {
+      const int j = neighbors[i][k];
+      if (!isAnchor[j]) triplets.emplace_back(r, columnOf[j], weights[k]);
     }
   }
   const Eigen::Index m = freeCount();
@@ -41,7 +58,7 @@ FreeVertexLaplacian::FreeVertexLaplacian(const NeighborTable& neighbors, const A
   L.setFromTriplets(triplets.begin(), triplets.end());
 }
 
-Eigen::MatrixXd FreeVertexLaplacian::gatherFreeRows(const Eigen::MatrixXd& V) const {
+Eigen::MatrixXd FreeVertexLaplacian::gatherFreeRows(const Eigen::Ref<const Eigen::MatrixXd>& V) const {
   if (V.rows() != vertexCount()) {
     throw Misuse("geometry: matrix of " + std::to_string(V.rows()) + " rows for " +
                  std::to_string(vertexCount()) + " vertices");

@@ -1,10 +1,11 @@
 #pragma once
-// The system matrix of the Laplacian coders that store their anchors directly: the
-// uniform Laplacian restricted to the free (non-anchor) vertices. Those coders split
-// the coded matrix into anchor rows, quantized and sent as they are, and free rows,
-// sent through a factor of this matrix; the helpers below keep that split in one place
-// for both directions.
+// The system matrix of the Laplacian coders that store their anchors directly: a
+// Laplacian (uniform, or with the weights a coder supplies per row) restricted to the
+// free (non-anchor) vertices. Those coders split the coded matrix into anchor rows,
+// quantized and sent as they are, and free rows, sent through a factor of this matrix;
+// the helpers below keep that split in one place for both directions.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -20,12 +21,21 @@ namespace meshcodec {
 
 class FreeVertexLaplacian {
  public:
+  // Fills the row of free vertex i: weights gets one entry per entry of i's neighbour
+  // list (list order), diagonal the row's diagonal value.
+  using RowWeights = std::function<void(int i, std::vector<double>& weights, double& diagonal)>;
+
   // n = neighbors.size(). Row and column k belong to free vertex freeVertices[k]:
   // +deg_i on the diagonal (anchor neighbours and repeated entries counted), -1 per
   // free neighbour entry (so -2 for a neighbour listed twice). Anchors never enter the
   // free system; they only raise their neighbours' diagonals. Throws Misuse unless the
   // anchors are distinct ids below n.
   FreeVertexLaplacian(const NeighborTable& neighbors, const AnchorList& anchors);
+  // The same split with other weights: rowWeights runs once per free vertex, ascending;
+  // the row gets (diagonal) and, for each list entry j that is not an anchor, weights[k]
+  // at column j (repeated positions summed).
+  FreeVertexLaplacian(const NeighborTable& neighbors, const AnchorList& anchors,
+                      const RowWeights& rowWeights);
 
   int vertexCount() const { return static_cast<int>(columnOf.size()); }
   int freeCount() const { return static_cast<int>(freeVertices.size()); }
@@ -33,11 +43,11 @@ class FreeVertexLaplacian {
   const std::vector<int>& getFreeVertices() const { return freeVertices; }
   // Entry i = number of free vertices below i: the row of free vertex i in L.
   const std::vector<int>& getColumnOf() const { return columnOf; }
-  // m x m, column-major, compressed, symmetric.
+  // m x m, column-major, compressed; symmetric when the row weights are.
   const Eigen::SparseMatrix<double>& getL() const { return L; }
 
   // m x cols: row k = V.row(freeVertices[k]). V has n rows.
-  Eigen::MatrixXd gatherFreeRows(const Eigen::MatrixXd& V) const;
+  Eigen::MatrixXd gatherFreeRows(const Eigen::Ref<const Eigen::MatrixXd>& V) const;
   // V.row(freeVertices[k]) = X.row(k) for the m rows of X. V has n rows.
   void scatterFreeRows(const Eigen::MatrixXd& X, Eigen::MatrixXd& V) const;
 

@@ -53,19 +53,6 @@ Eigen::MatrixXd solveFactorOrder(const LdltSolver& solver, const Eigen::MatrixXd
   return X;
 }
 
-// F with its unit diagonal, in row-major storage, each column j scaled by D(j): one
-// product per entry, done in place rather than through a sparse-diagonal product,
-// which would copy the factor once more.
-RowMajorSparse factorTimesPivots(const LdltSolver& solver) {
-  RowMajorSparse T = solver.matrixL();
-  T.makeCompressed();
-  const Eigen::VectorXd& D = solver.vectorD();
-  double* values = T.valuePtr();
-  const int* columns = T.innerIndexPtr();
-  for (Eigen::Index k = 0; k < T.nonZeros(); ++k) values[k] *= D[columns[k]];
-  return T;
-}
-
 void writeFloat(std::iostream& s, float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -156,15 +143,16 @@ std::vector<std::vector<int>> NewLaplace::getCorrections(Eigen::MatrixXd& V, flo
 
   LdltSolver solver;
   factorOrThrow<OutOfDomain>(solver, system.getL());
-  // T = F diag(D), walked row by row; its diagonal holds the pivots D(i).
-  const RowMajorSparse T = factorTimesPivots(solver);
-  // Row i of T Y is row i of P L Vf: the free rows' Laplacian in factor order.
+  // With T = F diag(D), row i of T Y is row i of P L Vf: the free rows' Laplacian in
+  // factor order. T is walked through F and D in place; a copy would double the peak
+  // memory of encoding.
   Eigen::MatrixXd Y = solver.matrixU() * (solver.permutationP() * Vf);
 
   std::vector<std::vector<int>> out;
   Eigen::MatrixXd R;
-  correctedQuantization(
-      T, q, [q, off](int k) { return dequantizeWithOffset(k, q, off); },
+  correctedQuantizationByColumns(
+      solver.matrixL().nestedExpression(), solver.vectorD(), q,
+      [q, off](int k) { return dequantizeWithOffset(k, q, off); },
       [](double pivot) { return std::abs(pivot) > kMinPivot; }, Y, out, R);
   if (writeBack) system.scatterFreeRows(solveFactorOrder<OutOfDomain>(solver, R), V);
   return out;

@@ -97,8 +97,11 @@ std::vector<std::vector<int>> NewLaplaceQR::getCorrections(Eigen::MatrixXd& V, f
 
   QrSolver solver;
   factorOrThrow<OutOfDomain>(solver, system.getL());
-  // T = U^T, lower triangular, walked row by row.
-  const RowMajorSparse T = solver.matrixR().transpose();
+  // T = U^T, lower triangular, walked row by row: row i of T is column i of the
+  // column-major U, so T is laid over U's arrays instead of copied.
+  const auto& U = solver.matrixR();
+  const Eigen::Map<const RowMajorSparse> T(U.cols(), U.rows(), U.nonZeros(), U.outerIndexPtr(),
+                                           U.innerIndexPtr(), U.valuePtr(), U.innerNonZeroPtr());
   // L is symmetric, so T Y = Pc^T L Vf: the free rows' Laplacian in factor order.
   Eigen::MatrixXd Y = solver.matrixQ().transpose() * Vf;
 

@@ -5,9 +5,13 @@
 #include <string>
 #include <vector>
 
+#include <Eigen/SparseCholesky>
+
 #include "common/CodecError.hpp"
 #include "geometry/CorrectedQuantization.hpp"
+#include "geometry/FreeVertexLaplacian.hpp"
 #include "geometry/Quantizer.hpp"
+#include "support/MeshGenerators.hpp"
 
 namespace meshcodec {
 namespace {
@@ -96,6 +100,41 @@ TEST(CorrectedQuantization, EmptyRowUnguardedCodesZeroAndSparesOtherRows) {
   EXPECT_NEAR(Y(0, 0) + Y(2, 0), R(2, 0), 1e-12);
 }
 
+// The column walk over an LDLT factor must code exactly what the row walk codes over
+// the scaled row-major copy of that factor: indices, dequantized rows and corrected
+// data alike, with every pivot accepted and with a guard that rejects some of them.
+TEST(CorrectedQuantization, ColumnWalkOverLdltFactorMatchesRowWalkBitForBit) {
+  using Ldlt =
+      Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>, Eigen::Lower, Eigen::AMDOrdering<int>>;
+  for (const testing::NamedMesh& named : testing::closedMeshZoo()) {
+    SCOPED_TRACE(named.name);
+    const int n = static_cast<int>(named.mesh.getVertices().rows());
+    NeighborTable neighbors(static_cast<size_t>(n));
+    buildNeighborsTable(named.mesh.getTriangles(), neighbors);
+    const FreeVertexLaplacian system(neighbors, {0});
+    Ldlt solver(system.getL());
+    ASSERT_EQ(solver.info(), Eigen::Success);
+    RowMajorSparse T = solver.matrixL();
+    for (Eigen::Index i = 0; i < T.outerSize(); ++i) {
+      for (RowMajorSparse::InnerIterator it(T, i); it; ++it) it.valueRef() *= solver.vectorD()[it.col()];
+    }
+    const Eigen::MatrixXd data =
+        solver.matrixU() * (solver.permutationP() * system.gatherFreeRows(named.mesh.getVertices()));
+    const double median = solver.vectorD()[solver.vectorD().size() / 2];
+    const PivotGuard guards[] = {acceptEveryPivot, [median](double d) { return d < median; }};
+    for (const PivotGuard& guard : guards) {
+      Eigen::MatrixXd rowY = data, columnY = data, rowR, columnR;
+      std::vector<std::vector<int>> rowOut, columnOut;
+      correctedQuantization(T, 0.01f, plain, guard, rowY, rowOut, rowR);
+      correctedQuantizationByColumns(solver.matrixL().nestedExpression(), solver.vectorD(), 0.01f,
+                                     plain, guard, columnY, columnOut, columnR);
+      EXPECT_EQ(rowOut, columnOut);
+      EXPECT_TRUE(rowR.cwiseEqual(columnR).all());
+      EXPECT_TRUE(rowY.cwiseEqual(columnY).all());
+    }
+  }
+}
+
 TEST(CorrectedQuantization, RejectsShapesOutsideItsContract) {
   std::vector<std::vector<int>> out;
   Eigen::MatrixXd R;
@@ -104,6 +143,17 @@ TEST(CorrectedQuantization, RejectsShapesOutsideItsContract) {
   EXPECT_THROW(correctedQuantization(upper, 0.1f, plain, acceptEveryPivot, Y, out, R), Misuse);
   const RowMajorSparse three = lowerTriangular(3, {{0, 0, 1.0}});
   EXPECT_THROW(correctedQuantization(three, 0.1f, plain, acceptEveryPivot, Y, out, R), Misuse);
+
+  Eigen::SparseMatrix<double> diagonal(2, 2);
+  diagonal.insert(1, 1) = 1.0;
+  const Eigen::VectorXd pivots = Eigen::VectorXd::Ones(2);
+  EXPECT_THROW(correctedQuantizationByColumns(diagonal, pivots, 0.1f, plain, acceptEveryPivot, Y,
+                                              out, R),
+               Misuse);
+  EXPECT_THROW(correctedQuantizationByColumns(Eigen::SparseMatrix<double>(2, 2),
+                                              Eigen::VectorXd::Ones(3), 0.1f, plain,
+                                              acceptEveryPivot, Y, out, R),
+               Misuse);
 }
 
 }  // namespace

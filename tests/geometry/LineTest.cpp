@@ -1,0 +1,26 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "geometry/Line.hpp"
+
+namespace meshcodec {
+namespace {
+
+TEST(Line, KeysAndHash) {
+  const Line undirected(3, 1, false), kept(3, 1, true), pair(3, 1), loop(2, 2, false);
+  EXPECT_EQ(undirected, Line(1, 3));
+  EXPECT_EQ(kept, Line(3, 1));
+  EXPECT_EQ(pair, Line(3, 1));
+  EXPECT_EQ(loop, Line(2, 2));
+  EXPECT_FALSE(Line(1, 3) == Line(3, 1));
+  // first + 10000 * second in 32 bits, sign-extended: a sum that wraps negative
+  // hashes near 2^64.
+  const std::hash<Line> h;
+  EXPECT_EQ(h(Line(1, 3)), 30001u);
+  EXPECT_EQ(h(Line(3, 1)), 10003u);
+  EXPECT_EQ(h(Line(0, 300000)), 18446744072414584320u);  // 3e9 - 2^32
+}
+
+}  // namespace
+}  // namespace meshcodec
