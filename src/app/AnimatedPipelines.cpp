@@ -1,0 +1,215 @@
+// The three commands on animations. Each sequences the frame reader and writer, the
+// connectivity coder, the trajectory PCA and the geometry coder of the method over
+// one code stream, and checks what those cannot: the arguments, the reference mesh
+// against the animation, and a compressed file's header against its sub-streams.
+//
+// Compressed animation file: mesh count (unsigned), frame count F, basis count k and
+// coefficient step q, then per mesh its triangle and vertex counts, the connectivity
+// sub-stream, the PCA sub-stream and the geometry sub-stream of the method (none for
+// a method outside 0 to 6; methods 3 to 5 begin theirs with the coded reference
+// shape). All fields are 32-bit little-endian; nothing records the method.
+
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "app/Codecs.hpp"
+#include "app/PipelineSupport.hpp"
+#include "common/CodecError.hpp"
+#include "common/OutputFile.hpp"
+#include "connectivity/EdgeBreaker.hpp"
+#include "geometry/CotanLaplace.hpp"
+#include "geometry/DataDependentLaplace.hpp"
+#include "geometry/DiffusionCotan.hpp"
+#include "geometry/DiffusionLaplace.hpp"
+#include "geometry/Laplace.hpp"
+#include "geometry/NewCotanLaplace.hpp"
+#include "geometry/NewLaplace.hpp"
+#include "mesh/DynamicMesh.hpp"
+#include "mesh/DynamicMeshObjLoader.hpp"
+#include "mesh/DynamicMeshObjSaver.hpp"
+#include "mesh/Mesh.hpp"
+#include "mesh/MeshObjLoader.hpp"
+#include "pca/PCA.hpp"
+
+namespace meshcodec {
+
+namespace {
+
+constexpr std::int64_t kHeaderBytes = 16;
+constexpr std::int64_t kRecordHeaderBytes = 8;
+// Every animation is coded with this many anchor vertices.
+constexpr int kAnimationAnchors = 20;
+
+using RowMajorMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+bool usesReference(int method) { return method >= 3 && method <= 6; }
+bool hasGeometryDecoder(int method) { return method >= 0 && method <= 5; }
+
+// The reference shape of methods 3 to 6: the animation's vertices in its numbering.
+Mesh loadReference(const std::string& path, long long vertexCount, const VertexOrder& order) {
+  try {
+    Mesh reference = MeshObjLoader(path).Load();
+    if (reference.getVertices().rows() != vertexCount) {
+      throw OutOfDomain("the reference mesh has " + std::to_string(reference.getVertices().rows()) +
+                        " vertices, the animation " + std::to_string(vertexCount));
+    }
+    reference.reindex(order);
+    return reference;
+  } catch (CodecError& e) {
+    e.setFileIfUnset(path);
+    throw;
+  }
+}
+
+void encodeGeometry(int method, const TriangleList& tris, CoefficientMatrix& coefficients, Mesh* reference,
+                    std::iostream& s, float q, int n, AnchorList& anchors) {
+  switch (method) {
+    case 0: NewLaplace::encode(tris, coefficients, s, q, n, anchors, false); break;
+    case 1: Laplace::encode(tris, coefficients, s, q, n, anchors, false); break;
+    case 2: DiffusionLaplace::encode(tris, RowMajorMatrix(coefficients), s, q, n, anchors); break;
+    case 3: CotanLaplace::encode(tris, coefficients, reference->getVertices(), s, q, n, anchors); break;
+    case 4: NewCotanLaplace::encode(tris, RowMajorMatrix(coefficients), reference->getVertices(), s, q, n, anchors); break;
+    case 5: DiffusionCotan::encode(tris, coefficients, reference->getVertices(), s, q, n, anchors); break;
+    case 6: DataDependentLaplace::encode(tris, RowMajorMatrix(coefficients), reference->getVertices(), s, q, n, anchors); break;
+    default: break;  // no geometry sub-stream
+  }
+}
+
+CoefficientMatrix decodeGeometry(int method, const TriangleList& tris, std::iostream& s, float q, int n, int k) {
+  switch (method) {
+    case 0: return NewLaplace::decode(tris, s, q, n, k);
+    case 1: return Laplace::decode(tris, s, q, n, k);
+    case 2: return DiffusionLaplace::decode(tris, s, q, n, k);
+    case 3: return CotanLaplace::decode(tris, s, q, n, k);
+    case 4: return NewCotanLaplace::decode(tris, s, q, n, k);
+    case 5: return DiffusionCotan::decode(tris, s, q, n, k);
+    default: return CoefficientMatrix();  // method 6 has no decoder: face lines only
+  }
+}
+
+void requireCodableAnimation(const DynamicMesh& mesh) {
+  if (mesh.getTriangles().size() > static_cast<size_t>(INT32_MAX) || mesh.getVertices().cols() > INT32_MAX) {
+    throw OutOfDomain("more than 2^31 - 1 triangles or vertices");
+  }
+  if (mesh.getVertices().cols() < kAnimationAnchors) {
+    throw OutOfDomain("an animation needs at least " + std::to_string(kAnimationAnchors) + " vertices, this one has " +
+                      std::to_string(mesh.getVertices().cols()));
+  }
+}
+
+}  // namespace
+
+void encodeDynamic(std::string directory, std::string regexMask, std::string out, int bases, float precision,
+                   float coefQuant, int method, std::string reference) {
+  if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
+    throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
+  }
+  try {
+    std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask).Load();
+    std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+    writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
+    writeInt32(s, static_cast<std::int32_t>(meshes.at(0).getVertices().rows() / 3));
+    writeInt32(s, bases);
+    writeFloat(s, coefQuant);
+    for (DynamicMesh& mesh : meshes) {
+      requireCodableAnimation(mesh);
+      const int triangleCount = static_cast<int>(mesh.getTriangles().size());
+      const int vertexCount = static_cast<int>(mesh.getVertices().cols());
+      writeInt32(s, triangleCount);
+      writeInt32(s, vertexCount);
+      const std::int64_t connectivityStart = s.tellp();
+      const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
+      requireEveryVertexUsed(order, vertexCount);
+      requireDecodableConnectivity(s, connectivityStart, triangleCount);
+      mesh.reindex(order);
+      CoefficientMatrix coefficients = PCA::encode(mesh, s, bases, precision);
+      AnchorList anchors = mesh.computeAnchors3(kAnimationAnchors);
+      Mesh shape(0, 0);
+      if (usesReference(method)) shape = loadReference(reference, vertexCount, order);
+      encodeGeometry(method, mesh.getTriangles(), coefficients, &shape, s, coefQuant, vertexCount, anchors);
+    }
+    std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";
+
+    OutputFile file(out);
+    const std::string bytes = s.str();
+    file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.commit();
+  } catch (CodecError& e) {
+    e.setFileIfUnset(directory);
+    throw;
+  }
+}
+
+void decodeDynamic(std::string in, std::string prefix, int method) {
+  std::vector<DynamicMesh> meshes;
+  try {
+    const std::string bytes = readCompressedFile(in);
+    if (static_cast<std::int64_t>(bytes.size()) < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(bytes.size()) + " bytes, fewer than its 16-byte header");
+    }
+    const std::uint32_t meshCount = uint32At(bytes, 0);
+    const std::int32_t frames = int32At(bytes, 4);
+    const std::int32_t bases = int32At(bytes, 8);
+    const float q = floatAt(bytes, 12);
+    if (meshCount == 0) throw CorruptStream("header: the file holds no mesh");
+    if (frames < 2 || bases < 0 || bases > 3 * static_cast<std::int64_t>(frames)) {
+      throw CorruptStream("header: " + std::to_string(frames) + " frames and " + std::to_string(bases) + " bases");
+    }
+    if (!(std::isfinite(q) && q > 0)) {
+      throw CorruptStream("header: coefficient step " + std::to_string(q) + " is not a positive number");
+    }
+    std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
+    s.seekg(kHeaderBytes);
+    for (std::uint32_t i = 0; i < meshCount; ++i) {
+      const std::int64_t record = s.tellg();
+      if (record < 0 || record + kRecordHeaderBytes > static_cast<std::int64_t>(bytes.size())) {
+        throw CorruptStream("mesh " + std::to_string(i) + ": the file ends before its counts");
+      }
+      const std::int32_t triangleCount = int32At(bytes, static_cast<std::size_t>(record));
+      const std::int32_t vertexCount = int32At(bytes, static_cast<std::size_t>(record) + 4);
+      requirePlausibleCounts(triangleCount, vertexCount, "mesh " + std::to_string(i));
+      s.seekg(record + kRecordHeaderBytes);
+      TriangleList tris = EdgeBreaker::decode(triangleCount, s);
+      requireDecodedCounts(tris, triangleCount, vertexCount);
+      const PCA pca(s, bases);
+      if (pca.getMean().size() != 3 * static_cast<Eigen::Index>(frames)) {
+        throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " + std::to_string(pca.getMean().size()) +
+                            " entries for " + std::to_string(frames) + " frames");
+      }
+      const CoefficientMatrix coefficients = decodeGeometry(method, tris, s, q, vertexCount, bases);
+      DynamicMesh mesh(0, frames, 0);
+      mesh.setTriangles(tris);
+      mesh.setVertices(pca.getData(coefficients));
+      meshes.push_back(std::move(mesh));
+    }
+    // A method without a decoder reads no geometry sub-stream, whatever follows.
+    if (hasGeometryDecoder(method)) requireConsumed(s, bytes.size(), method);
+  } catch (CodecError& e) {
+    e.setFileIfUnset(in);
+    throw;
+  }
+  DynamicMeshObjSaver(prefix, ".obj").Save(meshes.front());
+}
+
+void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {
+  std::vector<DynamicMesh> meshes;
+  try {
+    meshes = DynamicMeshObjLoader(directory, regexMask).Load();
+    for (DynamicMesh& mesh : meshes) {
+      std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+      const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
+      requireEveryVertexUsed(order, mesh.getVertices().cols());
+      mesh.reindex(order);
+      mesh.setTriangles(EdgeBreaker::decode(static_cast<int>(mesh.getTriangles().size()), s));
+    }
+  } catch (CodecError& e) {
+    e.setFileIfUnset(directory);
+    throw;
+  }
+  DynamicMeshObjSaver(prefix, ".obj").Save(meshes.front());
+}
+
+}  // namespace meshcodec
