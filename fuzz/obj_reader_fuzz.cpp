@@ -1,0 +1,14 @@
+// OBJ text as the encoder and reindexer read it.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "support/DecodeEntryPoints.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  try {
+    meshcodec::testing::readObjInput({reinterpret_cast<const char*>(data), size});
+  } catch (const meshcodec::CodecError&) {
+  }
+  return 0;
+}
