@@ -43,23 +43,10 @@ class AnimatedPipelinesTest : public ::testing::Test {
     writeAnimation(reference, "frames", "reference.obj");
   }
 
-  // Writes kFrames frames of the mesh breathing and twisting (smooth trajectories
-  // that a few bases carry) into a directory, and the mesh itself as the reference.
+  // Writes kFrames frames of the mesh into a directory, and the mesh itself as the
+  // reference.
   void writeAnimation(const Mesh& mesh, const std::string& frameDir, const std::string& referenceName) {
-    fs::create_directories(path(frameDir));
-    for (int f = 0; f < kFrames; ++f) {
-      Mesh frame = mesh;
-      auto& v = frame.getVertices();
-      const double t = 0.3 * f;
-      for (Eigen::Index i = 0; i < v.rows(); ++i) {
-        const double angle = 0.2 * std::sin(t) * v(i, 2);
-        const double x = v(i, 0), y = v(i, 1);
-        v(i, 0) = (1 + 0.1 * std::sin(t)) * (x * std::cos(angle) - y * std::sin(angle));
-        v(i, 1) = x * std::sin(angle) + y * std::cos(angle);
-        v(i, 2) *= 1 + 0.2 * std::cos(t);
-      }
-      testing::writeObj(frame, path(frameDir + "/" + frameName("mesh_", f)));
-    }
+    testing::writeAnimation(mesh, kFrames, path(frameDir));
     testing::writeObj(mesh, path(referenceName));
   }
   void TearDown() override { fs::remove_all(dir); }

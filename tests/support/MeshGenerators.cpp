@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -154,6 +155,29 @@ void writeObj(const Mesh& mesh, const std::string& path) {
   for (Eigen::Index i = 0; i < v.rows(); ++i) std::fprintf(f, "v %.17g %.17g %.17g\n", v(i, 0), v(i, 1), v(i, 2));
   for (const auto& t : mesh.getTriangles()) std::fprintf(f, "f %u %u %u\n", t[0] + 1, t[1] + 1, t[2] + 1);
   std::fclose(f);
+}
+
+Mesh animationFrame(const Mesh& rest, int f) {
+  Mesh frame = rest;
+  auto& v = frame.getVertices();
+  const double t = 0.3 * f;
+  for (Eigen::Index i = 0; i < v.rows(); ++i) {
+    const double angle = 0.2 * std::sin(t) * v(i, 2);
+    const double x = v(i, 0), y = v(i, 1);
+    v(i, 0) = (1 + 0.1 * std::sin(t)) * (x * std::cos(angle) - y * std::sin(angle));
+    v(i, 1) = x * std::sin(angle) + y * std::cos(angle);
+    v(i, 2) *= 1 + 0.2 * std::cos(t);
+  }
+  return frame;
+}
+
+void writeAnimation(const Mesh& rest, int frames, const std::string& dir) {
+  std::filesystem::create_directories(dir);
+  for (int f = 0; f < frames; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/mesh_%05d.obj", f);
+    writeObj(animationFrame(rest, f), dir + name);
+  }
 }
 
 }  // namespace meshcodec::testing

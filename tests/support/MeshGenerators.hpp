@@ -42,4 +42,11 @@ std::vector<NamedMesh> closedMeshZoo();
 // Writes a mesh in the OBJ subset the codec reads (v and f lines, 17 significant digits).
 void writeObj(const Mesh& mesh, const std::string& path);
 
+// Frame f of an animation of `rest` breathing and twisting about the z axis: smooth
+// trajectories that a few PCA bases carry.
+Mesh animationFrame(const Mesh& rest, int f);
+
+// Writes frames 0 .. frames - 1 of animationFrame into dir as mesh_00000.obj, ...
+void writeAnimation(const Mesh& rest, int frames, const std::string& dir);
+
 }  // namespace meshcodec::testing
