@@ -31,6 +31,7 @@
 #include <Eigen/SparseCholesky>
 #include <Eigen/SparseQR>
 
+#include "app/GeometryMethod.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
 #include "connectivity/EdgeBreaker.hpp"
@@ -171,7 +172,9 @@ void encodeGeometry(int method, Mesh& mesh, std::iostream& s, float q, const Anc
   const TriangleList& tris = mesh.getTriangles();
   Eigen::MatrixXd& V = mesh.getVertices();
   const int n = static_cast<int>(V.rows());
-  if (method == 0) {
+  const GeometryMethod* m = staticMethod(method);
+  if (m == nullptr) return;  // no geometry sub-stream
+  if (m->coder == GeometryCoder::NewLaplace) {
     const NewLaplace coder = timed(r.t.assembly, [&] { return NewLaplace(tris, n, anchors); });
     const float lambda = timed(r.t.quantisation, [&] { return coder.getLambda(V, n); });
     timed(r.t.entropy, [&] {
@@ -194,7 +197,7 @@ void encodeGeometry(int method, Mesh& mesh, std::iostream& s, float q, const Anc
           [](double pivot) { return std::abs(pivot) > kMinPivot; }, Y, columns, R);
     });
     encodeColumns(columns, s, r);
-  } else if (method == 1) {
+  } else if (m->coder == GeometryCoder::Laplace) {
     const Laplace coder = timed(r.t.assembly, [&] { return Laplace(tris, n, anchors); });
     timed(r.t.entropy, [&] { ArithCoder::encode(anchors, s, false); });
     std::vector<std::vector<int>> indices;
@@ -206,7 +209,7 @@ void encodeGeometry(int method, Mesh& mesh, std::iostream& s, float q, const Anc
       }
     });
     encodeColumns(indices, s, r);
-  } else if (method == 2) {
+  } else if (m->coder == GeometryCoder::DiffusionLaplace) {
     const DiffusionLaplace coder =
         timed(r.t.assembly, [&] { return DiffusionLaplace(tris, n, anchors); });
     timed(r.t.entropy, [&] { ArithCoder::encode(anchors, s, false); });
@@ -219,7 +222,7 @@ void encodeGeometry(int method, Mesh& mesh, std::iostream& s, float q, const Anc
       quantizeWithErrorDiffusion(D, coder.getOrder(), coder.getNeighbors(), q, indices);
     });
     encodeColumns(indices, s, r);
-  } else if (method == 3) {
+  } else if (m->coder == GeometryCoder::NewLaplaceQR) {
     timed(r.t.entropy, [&] { writeAnchorBlocks(V, anchors, q, false, s); });
     const NewLaplaceQR coder =
         timed(r.t.assembly, [&] { return NewLaplaceQR(tris, n, anchors); });
@@ -386,11 +389,14 @@ Report benchDecode(const std::string& in, const std::string& out, int method,
   s.seekg(afterConnectivity);
 
   Eigen::MatrixXd vertices;
-  if (method == 0) {
+  const GeometryMethod* m = staticMethod(method);
+  if (m == nullptr) {
+    // no geometry sub-stream: face lines only
+  } else if (m->coder == GeometryCoder::NewLaplace) {
     vertices = decodeFreeRows<NewLaplace, LdltSolver>(tris, s, q, vertexCount, true, r);
-  } else if (method == 3) {
+  } else if (m->coder == GeometryCoder::NewLaplaceQR) {
     vertices = decodeFreeRows<NewLaplaceQR, QrSolver>(tris, s, q, vertexCount, false, r);
-  } else if (method == 1 || method == 2) {
+  } else {  // Laplace and DiffusionLaplace share the least-squares decoder
     vertices = decodeLeastSquares(tris, s, q, vertexCount, r);
   }
   if (s.tellg() != static_cast<std::streamoff>(bytes.size())) {

@@ -16,17 +16,11 @@
 #include <string>
 
 #include "app/Codecs.hpp"
+#include "app/GeometryMethod.hpp"
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
 #include "connectivity/EdgeBreaker.hpp"
-#include "geometry/CotanLaplace.hpp"
-#include "geometry/DataDependentLaplace.hpp"
-#include "geometry/DiffusionCotan.hpp"
-#include "geometry/DiffusionLaplace.hpp"
-#include "geometry/Laplace.hpp"
-#include "geometry/NewCotanLaplace.hpp"
-#include "geometry/NewLaplace.hpp"
 #include "mesh/DynamicMesh.hpp"
 #include "mesh/DynamicMeshObjLoader.hpp"
 #include "mesh/DynamicMeshObjSaver.hpp"
@@ -43,11 +37,6 @@ constexpr std::int64_t kRecordHeaderBytes = 8;
 // Every animation is coded with this many anchor vertices.
 constexpr int kAnimationAnchors = 20;
 
-using RowMajorMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
-
-bool usesReference(int method) { return method >= 3 && method <= 6; }
-bool hasGeometryDecoder(int method) { return method >= 0 && method <= 5; }
-
 // The reference shape of methods 3 to 6: the animation's vertices in its numbering.
 Mesh loadReference(const std::string& path, long long vertexCount, const VertexOrder& order) {
   try {
@@ -61,32 +50,6 @@ Mesh loadReference(const std::string& path, long long vertexCount, const VertexO
   } catch (CodecError& e) {
     e.setFileIfUnset(path);
     throw;
-  }
-}
-
-void encodeGeometry(int method, const TriangleList& tris, CoefficientMatrix& coefficients, Mesh* reference,
-                    std::iostream& s, float q, int n, AnchorList& anchors) {
-  switch (method) {
-    case 0: NewLaplace::encode(tris, coefficients, s, q, n, anchors, false); break;
-    case 1: Laplace::encode(tris, coefficients, s, q, n, anchors, false); break;
-    case 2: DiffusionLaplace::encode(tris, RowMajorMatrix(coefficients), s, q, n, anchors); break;
-    case 3: CotanLaplace::encode(tris, coefficients, reference->getVertices(), s, q, n, anchors); break;
-    case 4: NewCotanLaplace::encode(tris, RowMajorMatrix(coefficients), reference->getVertices(), s, q, n, anchors); break;
-    case 5: DiffusionCotan::encode(tris, coefficients, reference->getVertices(), s, q, n, anchors); break;
-    case 6: DataDependentLaplace::encode(tris, RowMajorMatrix(coefficients), reference->getVertices(), s, q, n, anchors); break;
-    default: break;  // no geometry sub-stream
-  }
-}
-
-CoefficientMatrix decodeGeometry(int method, const TriangleList& tris, std::iostream& s, float q, int n, int k) {
-  switch (method) {
-    case 0: return NewLaplace::decode(tris, s, q, n, k);
-    case 1: return Laplace::decode(tris, s, q, n, k);
-    case 2: return DiffusionLaplace::decode(tris, s, q, n, k);
-    case 3: return CotanLaplace::decode(tris, s, q, n, k);
-    case 4: return NewCotanLaplace::decode(tris, s, q, n, k);
-    case 5: return DiffusionCotan::decode(tris, s, q, n, k);
-    default: return CoefficientMatrix();  // method 6 has no decoder: face lines only
   }
 }
 
@@ -126,10 +89,13 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
       requireDecodableConnectivity(s, connectivityStart, triangleCount);
       mesh.reindex(order);
       CoefficientMatrix coefficients = PCA::encode(mesh, s, bases, precision);
-      AnchorList anchors = mesh.computeAnchors3(kAnimationAnchors);
-      Mesh shape(0, 0);
-      if (usesReference(method)) shape = loadReference(reference, vertexCount, order);
-      encodeGeometry(method, mesh.getTriangles(), coefficients, &shape, s, coefQuant, vertexCount, anchors);
+      const AnchorList anchors = mesh.computeAnchors3(kAnimationAnchors);
+      if (const GeometryMethod* coder = animatedMethod(method)) {
+        Mesh shape(0, 0);
+        if (coder->needsReference) shape = loadReference(reference, vertexCount, order);
+        coder->encode(mesh.getTriangles(), coefficients, coder->needsReference ? &shape.getVertices() : nullptr, s,
+                      coefQuant, vertexCount, anchors);
+      }
     }
     std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";
 
@@ -179,14 +145,19 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
         throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " + std::to_string(pca.getMean().size()) +
                             " entries for " + std::to_string(frames) + " frames");
       }
-      const CoefficientMatrix coefficients = decodeGeometry(method, tris, s, q, vertexCount, bases);
+      // Method 6 and numbers without a coder read no geometry sub-stream: the
+      // coefficients stay empty and the frames hold face lines only.
+      const GeometryMethod* coder = animatedMethod(method);
+      const CoefficientMatrix coefficients =
+          coder && coder->hasDecoder() ? coder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
       DynamicMesh mesh(0, frames, 0);
       mesh.setTriangles(tris);
       mesh.setVertices(pca.getData(coefficients));
       meshes.push_back(std::move(mesh));
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
-    if (hasGeometryDecoder(method)) requireConsumed(s, bytes.size(), method);
+    const GeometryMethod* coder = animatedMethod(method);
+    if (coder && coder->hasDecoder()) requireConsumed(s, bytes.size(), method);
   } catch (CodecError& e) {
     e.setFileIfUnset(in);
     throw;

@@ -14,14 +14,11 @@
 #include <string>
 
 #include "app/Codecs.hpp"
+#include "app/GeometryMethod.hpp"
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
 #include "connectivity/EdgeBreaker.hpp"
-#include "geometry/DiffusionLaplace.hpp"
-#include "geometry/Laplace.hpp"
-#include "geometry/NewLaplace.hpp"
-#include "geometry/NewLaplaceQR.hpp"
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "mesh/MeshObjSaver.hpp"
@@ -32,35 +29,9 @@ namespace {
 
 constexpr std::int64_t kHeaderBytes = 12;
 
-bool hasGeometryCoder(int method) { return method >= 0 && method <= 3; }
-
 void requireInt32Counts(const Mesh& mesh) {
   if (mesh.getTriangles().size() > static_cast<size_t>(INT32_MAX) || mesh.getVertices().rows() > INT32_MAX) {
     throw OutOfDomain("more than 2^31 - 1 triangles or vertices");
-  }
-}
-
-void encodeGeometry(int method, Mesh& mesh, std::iostream& s, float q, const AnchorList& anchorList) {
-  const TriangleList& tris = mesh.getTriangles();
-  VertexMatrix& v = mesh.getVertices();
-  const int n = static_cast<int>(v.rows());
-  AnchorList anchors = anchorList;
-  switch (method) {
-    case 0: NewLaplace::encode(tris, v, s, q, n, anchors, false); break;
-    case 1: Laplace::encode(tris, v, s, q, n, anchors, false); break;
-    case 2: DiffusionLaplace::encode(tris, DiffusionLaplace::RowMajorMatrix(v), s, q, n, anchors); break;
-    case 3: NewLaplaceQR::encode(tris, v, s, q, n, anchors, false); break;
-    default: break;  // no geometry sub-stream
-  }
-}
-
-VertexMatrix decodeGeometry(int method, const TriangleList& tris, std::iostream& s, float q, int n) {
-  switch (method) {
-    case 0: return NewLaplace::decode(tris, s, q, n, 3);
-    case 1: return Laplace::decode(tris, s, q, n, 3);
-    case 2: return DiffusionLaplace::decode(tris, s, q, n, 3);
-    case 3: return NewLaplaceQR::decode(tris, s, q, n, 3);
-    default: return VertexMatrix();  // no geometry sub-stream: face lines only
   }
 }
 
@@ -97,7 +68,9 @@ void encode(std::string in, std::string out, float quantization, int method) {
     // Laplacian system is singular and no method can decode the positions.
     const int vertexCount = static_cast<int>(mesh.getVertices().rows());
     const AnchorList anchors = mesh.computeAnchors3(std::max(1, vertexCount / 1000));
-    encodeGeometry(method, mesh, s, q, anchors);
+    if (const GeometryMethod* coder = staticMethod(method)) {
+      coder->encode(mesh.getTriangles(), mesh.getVertices(), nullptr, s, q, vertexCount, anchors);
+    }
     std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";
 
     OutputFile file(out);
@@ -131,9 +104,13 @@ void decode(std::string in, std::string out, int method) {
     s.seekg(kHeaderBytes);
     TriangleList tris = EdgeBreaker::decode(triangleCount, s);
     requireDecodedCounts(tris, triangleCount, vertexCount);
-    VertexMatrix vertices = decodeGeometry(method, tris, s, q, vertexCount);
-    // A method without a geometry coder reads no geometry sub-stream, whatever follows.
-    if (hasGeometryCoder(method)) requireConsumed(s, bytes.size(), method);
+    // A method without a geometry coder reads no geometry sub-stream, whatever follows,
+    // and leaves the vertex matrix empty: the OBJ file holds face lines only.
+    VertexMatrix vertices;
+    if (const GeometryMethod* coder = staticMethod(method)) {
+      vertices = coder->decode(tris, s, q, vertexCount, 3);
+      requireConsumed(s, bytes.size(), method);
+    }
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);
   } catch (CodecError& e) {

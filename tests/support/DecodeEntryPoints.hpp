@@ -17,13 +17,10 @@
 #include <vector>
 
 #include "app/Codecs.hpp"
+#include "app/GeometryMethod.hpp"
 #include "common/CodecError.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "entropy/ArithCoder.hpp"
-#include "geometry/DiffusionLaplace.hpp"
-#include "geometry/Laplace.hpp"
-#include "geometry/NewLaplace.hpp"
-#include "geometry/NewLaplaceQR.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "support/MeshGenerators.hpp"
 
@@ -115,13 +112,7 @@ inline void decodeGeometryInput(std::string_view bytes) {
   for (const auto& t : tris) maxVertex = std::max({maxVertex, t[0], t[1], t[2]});
   const int n = static_cast<int>(maxVertex) + 1;
   std::stringstream s = binaryStream(bytes.substr(6));
-  Eigen::MatrixXd positions;
-  switch (method) {
-    case 0: positions = NewLaplace::decode(tris, s, q, n, 3); break;
-    case 1: positions = Laplace::decode(tris, s, q, n, 3); break;
-    case 2: positions = DiffusionLaplace::decode(tris, s, q, n, 3); break;
-    default: positions = NewLaplaceQR::decode(tris, s, q, n, 3); break;
-  }
+  const Eigen::MatrixXd positions = staticMethod(method)->decode(tris, s, q, n, 3);
   if (!positions.allFinite()) throw std::logic_error("decoded positions are not finite");
 }
 

@@ -1,0 +1,96 @@
+#include "app/GeometryMethod.hpp"
+
+#include "geometry/CotanLaplace.hpp"
+#include "geometry/DataDependentLaplace.hpp"
+#include "geometry/DiffusionCotan.hpp"
+#include "geometry/DiffusionLaplace.hpp"
+#include "geometry/Laplace.hpp"
+#include "geometry/NewCotanLaplace.hpp"
+#include "geometry/NewLaplace.hpp"
+#include "geometry/NewLaplaceQR.hpp"
+
+namespace meshcodec {
+
+namespace {
+
+using RowMajorMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+// Each coder is called as the format prescribes: without write-back, and with a
+// row-major copy of the data where the coder walks it row by row. Laplace and the
+// diffusion coders take the anchor list by reference, so they get a copy.
+
+void encodeNewLaplace(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd*, std::iostream& s,
+                      float q, int n, const AnchorList& anchors) {
+  NewLaplace::encode(tris, data, s, q, n, anchors, false);
+}
+
+void encodeLaplace(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd*, std::iostream& s,
+                   float q, int n, const AnchorList& anchors) {
+  AnchorList copy = anchors;
+  Laplace::encode(tris, data, s, q, n, copy, false);
+}
+
+void encodeDiffusionLaplace(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd*, std::iostream& s,
+                            float q, int n, const AnchorList& anchors) {
+  AnchorList copy = anchors;
+  DiffusionLaplace::encode(tris, RowMajorMatrix(data), s, q, n, copy);
+}
+
+void encodeNewLaplaceQR(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd*, std::iostream& s,
+                        float q, int n, const AnchorList& anchors) {
+  NewLaplaceQR::encode(tris, data, s, q, n, anchors, false);
+}
+
+void encodeCotanLaplace(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd* shape, std::iostream& s,
+                        float q, int n, const AnchorList& anchors) {
+  AnchorList copy = anchors;
+  CotanLaplace::encode(tris, data, *shape, s, q, n, copy);
+}
+
+void encodeNewCotanLaplace(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd* shape,
+                           std::iostream& s, float q, int n, const AnchorList& anchors) {
+  AnchorList copy = anchors;
+  NewCotanLaplace::encode(tris, RowMajorMatrix(data), *shape, s, q, n, copy);
+}
+
+void encodeDiffusionCotan(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd* shape,
+                          std::iostream& s, float q, int n, const AnchorList& anchors) {
+  AnchorList copy = anchors;
+  DiffusionCotan::encode(tris, data, *shape, s, q, n, copy);
+}
+
+void encodeDataDependentLaplace(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd* shape,
+                                std::iostream& s, float q, int n, const AnchorList& anchors) {
+  DataDependentLaplace::encode(tris, RowMajorMatrix(data), *shape, s, q, n, anchors);
+}
+
+const GeometryMethod kStaticMethods[] = {
+    {0, GeometryCoder::NewLaplace, "NewLaplace", false, encodeNewLaplace, NewLaplace::decode},
+    {1, GeometryCoder::Laplace, "Laplace", false, encodeLaplace, Laplace::decode},
+    {2, GeometryCoder::DiffusionLaplace, "DiffusionLaplace", false, encodeDiffusionLaplace,
+     DiffusionLaplace::decode},
+    {3, GeometryCoder::NewLaplaceQR, "NewLaplaceQR", false, encodeNewLaplaceQR, NewLaplaceQR::decode},
+};
+
+const GeometryMethod kAnimatedMethods[] = {
+    {0, GeometryCoder::NewLaplace, "NewLaplace", false, encodeNewLaplace, NewLaplace::decode},
+    {1, GeometryCoder::Laplace, "Laplace", false, encodeLaplace, Laplace::decode},
+    {2, GeometryCoder::DiffusionLaplace, "DiffusionLaplace", false, encodeDiffusionLaplace,
+     DiffusionLaplace::decode},
+    {3, GeometryCoder::CotanLaplace, "CotanLaplace", true, encodeCotanLaplace, CotanLaplace::decode},
+    {4, GeometryCoder::NewCotanLaplace, "NewCotanLaplace", true, encodeNewCotanLaplace, NewCotanLaplace::decode},
+    {5, GeometryCoder::DiffusionCotan, "DiffusionCotan", true, encodeDiffusionCotan, DiffusionCotan::decode},
+    {6, GeometryCoder::DataDependentLaplace, "DataDependentLaplace", true, encodeDataDependentLaplace, nullptr},
+};
+
+template <size_t N>
+const GeometryMethod* find(const GeometryMethod (&table)[N], int number) {
+  return number >= 0 && static_cast<size_t>(number) < N ? &table[number] : nullptr;
+}
+
+}  // namespace
+
+const GeometryMethod* staticMethod(int number) { return find(kStaticMethods, number); }
+const GeometryMethod* animatedMethod(int number) { return find(kAnimatedMethods, number); }
+
+}  // namespace meshcodec
