@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, only those that are missing; further
+# package names given as arguments are installed the same way.
 set -euo pipefail
-packages=(g++ cmake ninja-build make libeigen3-dev libgtest-dev)
+packages=(g++ cmake ninja-build make libeigen3-dev libgtest-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -35,6 +35,7 @@ Eigen::MatrixXd solveNormalEquations(const Eigen::SparseMatrix<double>& A,
     throwSolveFailure(
         side, "the normal matrix of " + std::to_string(n) + " vertices could not be factorised");
   }
+  if (D.cols() == 0) return Eigen::MatrixXd(n, 0);  // nothing to solve
   Eigen::MatrixXd X = solver.solve(L.transpose() * D);
   if (solver.info() != Eigen::Success || !X.allFinite()) {
     throwSolveFailure(side, "the least-squares solve of " + std::to_string(n) +

@@ -327,9 +327,10 @@ std::vector<std::vector<int>> DataDependentLaplace::getCorrections(
   if (!X.allFinite()) throw OutOfDomain("data-dependent coder: the coded data is not finite");
   const Eigen::Index m = L.rows();
   const Eigen::Index cols = X.cols();
-  // The rows of L's vertices, the held anchor left out.
+  // The rows of L's vertices, the held anchor left out. Data of no columns (an
+  // animation of no basis) has nothing to code and no rows to take.
   Eigen::MatrixXd Xb(m, cols);
-  for (int v = 0; v < vertexCount; ++v) {
+  for (int v = 0; v < vertexCount && cols > 0; ++v) {
     if (v != anchor) Xb.row(rowOf(v)) = X.row(v);
   }
 
@@ -338,7 +339,7 @@ std::vector<std::vector<int>> DataDependentLaplace::getCorrections(
                                       std::vector<int>(static_cast<size_t>(m)));
   double correctedError = 0.0;
   double plainError = 0.0;
-  if (m > 0) {
+  if (m > 0 && cols > 0) {
     // P L P^T = Lf Lf^T; row i of Lf Y is row i of P L Xb. Every pivot of a positive
     // definite factor is positive, so every row is corrected.
     const RowMajorSparse Lf = factor.matrixL();

@@ -64,6 +64,7 @@ Eigen::MatrixXd FreeVertexLaplacian::gatherFreeRows(const Eigen::Ref<const Eigen
                  std::to_string(vertexCount()) + " vertices");
   }
   Eigen::MatrixXd Vf(freeCount(), V.cols());
+  if (V.cols() == 0) return Vf;  // no rows to take from a matrix of no columns
   for (int k = 0; k < freeCount(); ++k) Vf.row(k) = V.row(freeVertices[k]);
   return Vf;
 }
@@ -74,6 +75,7 @@ void FreeVertexLaplacian::scatterFreeRows(const Eigen::MatrixXd& X, Eigen::Matri
                  std::to_string(V.rows()) + " rows for " + std::to_string(vertexCount()) +
                  " vertices");
   }
+  if (V.cols() == 0) return;
   for (int k = 0; k < freeCount(); ++k) V.row(freeVertices[k]) = X.row(k);
 }
 

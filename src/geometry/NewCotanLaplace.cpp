@@ -112,7 +112,8 @@ void NewCotanLaplace::encodeInternal(const Eigen::Ref<const Eigen::MatrixXd>& da
 std::vector<std::vector<int>> NewCotanLaplace::getCorrections(
     const Eigen::Ref<const Eigen::MatrixXd>& data, float q) const {
   const Eigen::MatrixXd Vf = system.gatherFreeRows(data);
-  if (system.freeCount() == 0) return std::vector<std::vector<int>>(data.cols());
+  // Nothing to transform: no free vertex, or no column (an animation of no basis).
+  if (system.freeCount() == 0 || data.cols() == 0) return std::vector<std::vector<int>>(data.cols());
 
   LdltSolver solver;
   factorOrThrow(solver, system.getL(), CodingSide::Encoder);
@@ -139,7 +140,7 @@ Eigen::MatrixXd NewCotanLaplace::getCoefficients(const Eigen::MatrixXd& R, Codin
     throw Misuse("geometry: " + std::to_string(R.rows()) + " dequantized rows for " +
                  std::to_string(system.freeCount()) + " free vertices");
   }
-  if (system.freeCount() == 0) return Eigen::MatrixXd(0, R.cols());
+  if (system.freeCount() == 0 || R.cols() == 0) return Eigen::MatrixXd(R.rows(), R.cols());
   LdltSolver solver;
   factorOrThrow(solver, system.getL(), side);
   // P L P^T = F D F^T, so solving with P^-1 R gives the X with P L X = R.

@@ -118,13 +118,23 @@ float NewLaplace::getLambda(const Eigen::MatrixXd& V, int n) const {
   double sum = 0.0;
   int64_t count = 0;
   Eigen::RowVectorXd d(V.cols());
-  for (int i = 0; i < n; ++i) {
+  // A matrix of no columns has no rows to take (its data pointer is null).
+  for (int i = 0; i < n && V.cols() > 0; ++i) {
     d = static_cast<double>(neighbors[i].size()) * V.row(i);
     for (int j : neighbors[i]) d -= V.row(j);
     sum += d.cwiseAbs().sum();
     count += (d.array() != 0.0).count();
   }
-  // Every component zero makes this 0/0; the offset treats that rate as no rate.
+  // Every component zero, or no column at all, makes the rate 0/0, which the offset
+  // treats as no rate. Stored files hold the NaN that x86 computes for 0/0, whose
+  // sign bit is set; it is written out because a compiler that folds 0/0 itself may
+  // produce the other sign.
+  if (count == 0) {
+    const uint32_t defaultNaN = 0xffc00000u;
+    float rate;
+    std::memcpy(&rate, &defaultNaN, sizeof rate);
+    return rate;
+  }
   return static_cast<float>(static_cast<double>(count) / sum);
 }
 
@@ -139,7 +149,8 @@ std::vector<std::vector<int>> NewLaplace::getCorrections(Eigen::MatrixXd& V, flo
                                                          bool writeBack, float lambda) const {
   const double off = reconstructionOffset(q, lambda);
   Eigen::MatrixXd Vf = system.gatherFreeRows(V);
-  if (system.freeCount() == 0) return std::vector<std::vector<int>>(V.cols());
+  // Nothing to transform: no free vertex, or no column (an animation of no basis).
+  if (system.freeCount() == 0 || V.cols() == 0) return std::vector<std::vector<int>>(V.cols());
 
   LdltSolver solver;
   factorOrThrow<OutOfDomain>(solver, system.getL());
@@ -163,7 +174,7 @@ Eigen::MatrixXd NewLaplace::getCoefficients(const Eigen::MatrixXd& R) const {
     throw Misuse("geometry: " + std::to_string(R.rows()) + " dequantized rows for " +
                  std::to_string(system.freeCount()) + " free vertices");
   }
-  if (system.freeCount() == 0) return Eigen::MatrixXd(0, R.cols());
+  if (system.freeCount() == 0 || R.cols() == 0) return Eigen::MatrixXd(R.rows(), R.cols());
   LdltSolver solver;
   factorOrThrow<CorruptStream>(solver, system.getL());
   return solveFactorOrder<CorruptStream>(solver, R);

@@ -172,7 +172,7 @@ TEST(ArithBlock, RoundTripsLargeAndAdversarialSequences) {
       {"allZeros", std::vector<int>(n, 0)},
       {"allMax", std::vector<int>(n / 20, INT_MAX)},
       {"allMinusMax", std::vector<int>(n / 20, -INT_MAX)},
-      {"alternatingExtremes", [n] {
+      {"alternatingExtremes", [] {
          std::vector<int> v(n / 20);
          for (std::size_t i = 0; i < v.size(); ++i) v[i] = i % 2 ? -INT_MAX : 0;
          return v;

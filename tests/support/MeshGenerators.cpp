@@ -91,30 +91,37 @@ Mesh holedPlate(int genus, int k) {
   };
   std::map<std::pair<int, int>, unsigned> ids[2];  // grid point -> vertex, per layer
   std::vector<Eigen::Vector3d> points;
-  auto vertex = [&](int layer, int x, int y) {
-    auto [it, inserted] = ids[layer].emplace(std::make_pair(x, y), static_cast<unsigned>(points.size()));
+  struct Corner {
+    int layer, x, y;
+  };
+  auto vertex = [&](Corner c) {
+    auto [it, inserted] = ids[c.layer].emplace(std::make_pair(c.x, c.y), static_cast<unsigned>(points.size()));
     if (inserted) {
       // A gentle bulge keeps the surface from being piecewise flat.
-      const double px = double(x) / k, py = double(y) / k;
+      const double px = double(c.x) / k, py = double(c.y) / k;
       const double bulge = 0.15 * std::sin(M_PI * px / cellsX) * std::sin(M_PI * py / cellsY);
-      points.emplace_back(px, py, layer == 0 ? 0.5 + bulge : -0.5 - bulge);
+      points.emplace_back(px, py, c.layer == 0 ? 0.5 + bulge : -0.5 - bulge);
     }
     return it->second;
   };
   TriangleList tris;
-  auto quad = [&](unsigned a, unsigned b, unsigned c, unsigned d) {  // counter-clockwise seen from outside
-    tris.push_back({a, b, c});
-    tris.push_back({a, c, d});
+  // Two triangles, counter-clockwise seen from outside. The corners are numbered in a
+  // fixed order (last first, the numbering the tests' bounds were measured with), not
+  // left to the compiler's order of evaluating arguments.
+  auto quad = [&](Corner a, Corner b, Corner c, Corner d) {
+    const unsigned vd = vertex(d), vc = vertex(c), vb = vertex(b), va = vertex(a);
+    tris.push_back({va, vb, vc});
+    tris.push_back({va, vc, vd});
   };
   for (int y = 0; y < ny; ++y) {
     for (int x = 0; x < nx; ++x) {
       if (!solid(x, y)) continue;
-      quad(vertex(0, x, y), vertex(0, x + 1, y), vertex(0, x + 1, y + 1), vertex(0, x, y + 1));
-      quad(vertex(1, x, y), vertex(1, x, y + 1), vertex(1, x + 1, y + 1), vertex(1, x + 1, y));
-      if (!solid(x, y - 1)) quad(vertex(1, x, y), vertex(1, x + 1, y), vertex(0, x + 1, y), vertex(0, x, y));
-      if (!solid(x, y + 1)) quad(vertex(1, x + 1, y + 1), vertex(1, x, y + 1), vertex(0, x, y + 1), vertex(0, x + 1, y + 1));
-      if (!solid(x - 1, y)) quad(vertex(1, x, y + 1), vertex(1, x, y), vertex(0, x, y), vertex(0, x, y + 1));
-      if (!solid(x + 1, y)) quad(vertex(1, x + 1, y), vertex(1, x + 1, y + 1), vertex(0, x + 1, y + 1), vertex(0, x + 1, y));
+      quad({0, x, y}, {0, x + 1, y}, {0, x + 1, y + 1}, {0, x, y + 1});
+      quad({1, x, y}, {1, x, y + 1}, {1, x + 1, y + 1}, {1, x + 1, y});
+      if (!solid(x, y - 1)) quad({1, x, y}, {1, x + 1, y}, {0, x + 1, y}, {0, x, y});
+      if (!solid(x, y + 1)) quad({1, x + 1, y + 1}, {1, x, y + 1}, {0, x, y + 1}, {0, x + 1, y + 1});
+      if (!solid(x - 1, y)) quad({1, x, y + 1}, {1, x, y}, {0, x, y}, {0, x, y + 1});
+      if (!solid(x + 1, y)) quad({1, x + 1, y}, {1, x + 1, y + 1}, {0, x + 1, y + 1}, {0, x + 1, y});
     }
   }
   return build(points, tris);
