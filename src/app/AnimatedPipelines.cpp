@@ -21,6 +21,7 @@
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
 #include "connectivity/EdgeBreaker.hpp"
+#include "geometry/Quantizer.hpp"
 #include "mesh/DynamicMesh.hpp"
 #include "mesh/DynamicMeshObjLoader.hpp"
 #include "mesh/DynamicMeshObjSaver.hpp"
@@ -93,8 +94,12 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
       if (const GeometryMethod* coder = animatedMethod(method)) {
         Mesh shape(0, 0);
         if (coder->needsReference) shape = loadReference(reference, vertexCount, order);
-        coder->encode(mesh.getTriangles(), coefficients, coder->needsReference ? &shape.getVertices() : nullptr, s,
-                      coefQuant, vertexCount, anchors);
+        try {
+          coder->encode(mesh.getTriangles(), coefficients, coder->needsReference ? &shape.getVertices() : nullptr,
+                        s, coefQuant, vertexCount, anchors);
+        } catch (const StepTooSmall& e) {
+          throw e.naming("coefficient quantization", coefQuant);
+        }
       }
     }
     std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";

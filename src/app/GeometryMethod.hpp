@@ -28,7 +28,8 @@ struct GeometryMethod {
   // Appends the method's geometry sub-stream for data (n x k: positions or PCA
   // coefficients, one row per vertex). shape is the n x 3 reference shape for a method
   // that needs one (it may be replaced by the decoder's reconstruction of it), null
-  // otherwise. data is not changed.
+  // otherwise. data is not changed. StepTooSmall when q makes an index saturate; the
+  // caller names the argument that gave q.
   using Encode = void (*)(const TriangleList& tris, Eigen::MatrixXd& data, Eigen::MatrixXd* shape,
                           std::iostream& s, float q, int n, const AnchorList& anchors);
   // Reads the sub-stream and returns the n x cols result.

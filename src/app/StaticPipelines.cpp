@@ -19,6 +19,7 @@
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
 #include "connectivity/EdgeBreaker.hpp"
+#include "geometry/Quantizer.hpp"
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "mesh/MeshObjSaver.hpp"
@@ -69,7 +70,11 @@ void encode(std::string in, std::string out, float quantization, int method) {
     const int vertexCount = static_cast<int>(mesh.getVertices().rows());
     const AnchorList anchors = mesh.computeAnchors3(std::max(1, vertexCount / 1000));
     if (const GeometryMethod* coder = staticMethod(method)) {
-      coder->encode(mesh.getTriangles(), mesh.getVertices(), nullptr, s, q, vertexCount, anchors);
+      try {
+        coder->encode(mesh.getTriangles(), mesh.getVertices(), nullptr, s, q, vertexCount, anchors);
+      } catch (const StepTooSmall& e) {
+        throw e.naming("quantization", quantization);
+      }
     }
     std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";
 

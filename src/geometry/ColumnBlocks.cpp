@@ -10,6 +10,7 @@
 namespace meshcodec {
 
 void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostream& s) {
+  requireUnsaturated(indices, "the delta coordinates");
   for (const auto& column : indices) ArithCoder::encode(column, s, true);
 }
 

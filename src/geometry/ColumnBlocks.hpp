@@ -11,7 +11,8 @@
 
 namespace meshcodec {
 
-// indices: cols vectors, one per column, written in column order.
+// indices: cols vectors, one per column, written in column order. StepTooSmall, with
+// nothing written, when an index is saturated.
 void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostream& s);
 
 // Reads cols blocks of at least rows indices each and returns their first rows

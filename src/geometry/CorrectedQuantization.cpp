@@ -47,6 +47,7 @@ void correctedQuantization(const RowMajorSparseRef& T, float q, const Dequantize
     const double inv = 1.0 / dd;
     for (Eigen::Index c = 0; c < cols; ++c) Y(i, c) = inv * ((rq[c] - t[c]) + dd * Y(i, c));
   }
+  requireUnsaturated(out, "the delta coordinates");
 }
 
 void correctedQuantizationByColumns(const Eigen::SparseMatrix<double>& F, const Eigen::VectorXd& D,
@@ -94,6 +95,7 @@ void correctedQuantizationByColumns(const Eigen::SparseMatrix<double>& F, const 
       for (Eigen::Index c = 0; c < cols; ++c) target[c] += entry * Y(i, c);
     }
   }
+  requireUnsaturated(out, "the delta coordinates");
 }
 
 }  // namespace meshcodec

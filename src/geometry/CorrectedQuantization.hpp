@@ -37,6 +37,8 @@ inline bool acceptEveryPivot(double) { return true; }
 //      pivot the guard accepted.
 //   out: resized to cols vectors of m indices; out[c][i] belongs to row i of T.
 //   R: resized to m x cols, the dequantized rows.
+// StepTooSmall when an index saturated: callers solve with R or report on the indices
+// before they write them, so the check cannot wait for the block writer.
 void correctedQuantization(const RowMajorSparseRef& T, float q, const Dequantizer& dequantizer,
                            const PivotGuard& guard, Eigen::MatrixXd& Y,
                            std::vector<std::vector<int>>& out, Eigen::MatrixXd& R);

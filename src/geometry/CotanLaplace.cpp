@@ -73,7 +73,11 @@ std::string laplaceShapePass(const TriangleList& tris, const Eigen::MatrixXd& da
   requireFinite(data, "coefficients");
   requireFinite(shape, "reference shape");
   std::stringstream buffer(std::ios::in | std::ios::out | std::ios::binary);
-  Laplace::encode(tris, shape, buffer, q, n, anchors, true);
+  try {
+    Laplace::encode(tris, shape, buffer, q, n, anchors, true);
+  } catch (const StepTooSmall& e) {
+    throw e.of("the reference shape");
+  }
   ArithCoder::encode(anchors, buffer, false);
   return buffer.str();
 }

@@ -92,6 +92,7 @@ void writeAnchorBlocks(Eigen::MatrixXd& V, const AnchorList& anchors, float q, b
       if (writeBack) V(anchors[k], c) = dequantize(idx, q);
     }
   }
+  requireUnsaturated(coords, "the anchor coordinates");
   ArithCoder::encode(anchors, s, false);
   ArithCoder::encode(coords, s, true);
 }

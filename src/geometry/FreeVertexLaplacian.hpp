@@ -59,7 +59,8 @@ class FreeVertexLaplacian {
 
 // Writes the anchor id block and the anchor coordinate block: a x cols indices, entry
 // k + c * a for V(anchors[k], c), from the float-narrowed quotient. With writeBack the
-// anchor rows of V become their dequantized values. V is n x cols.
+// anchor rows of V become their dequantized values. V is n x cols. StepTooSmall, with
+// nothing written, when an index is saturated.
 void writeAnchorBlocks(Eigen::MatrixXd& V, const AnchorList& anchors, float q, bool writeBack,
                        std::iostream& s);
 

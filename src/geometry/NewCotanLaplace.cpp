@@ -75,7 +75,11 @@ void NewCotanLaplace::encode(const TriangleList& tris, const Eigen::Ref<const Ro
   // The shape pass waits until the system is built on its reconstruction, so that
   // degenerate weights are refused before anything reaches s.
   std::stringstream shapePass(std::ios::in | std::ios::out | std::ios::binary);
-  NewLaplace::encode(tris, shape, shapePass, q, n, anchors, true);
+  try {
+    NewLaplace::encode(tris, shape, shapePass, q, n, anchors, true);
+  } catch (const StepTooSmall& e) {
+    throw e.of("the reference shape");
+  }
   const NewCotanLaplace coder(tris, shape, anchors, n, CodingSide::Encoder);
   const std::string bytes = shapePass.str();
   if (!s.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {

@@ -26,15 +26,14 @@ std::string describe(float value) {
   return text.str();
 }
 
-// The quantizer saturates at +-(2^31 - 1); an index there has lost the value, so the
-// precision is too fine for this animation rather than the data being coded.
-// column -1 is the mean.
+// A saturated index has lost the value, so the precision is too small for this
+// animation rather than the data being coded. column -1 is the mean.
 int indexOf(double x, float step, float precision, int column, Eigen::Index entry) {
   const int index = quantize(x, step);
-  if (index == INT_MAX || index == -INT_MAX) {
+  if (isSaturated(index)) {
     const std::string what = column < 0 ? "the mean" : "basis column " + std::to_string(column);
-    throw BadArgument("PCA: precision " + describe(precision) + " is too fine: entry " +
-                      std::to_string(entry) + " of " + what + " quantizes beyond the 32-bit range");
+    throw StepTooSmall("entry " + std::to_string(entry) + " of " + what)
+        .naming("precision", precision);
   }
   return index;
 }
@@ -174,9 +173,9 @@ void PCA::encode(std::iostream& s, int k, float q) {
     for (size_t i = 0; i < columns[j].size(); ++i) {
       // The one value a 32-bit difference can wrap to that the block cannot carry.
       if (columns[j][i] == INT_MIN) {
-        throw BadArgument("PCA: precision " + describe(q) + " is too fine: basis column " +
-                          std::to_string(j) + " entry " + std::to_string(i) +
-                          " differs by -2^31 from its predecessors");
+        throw StepTooSmall("the second difference at entry " + std::to_string(i) +
+                           " of basis column " + std::to_string(j))
+            .naming("precision", q);
       }
     }
   }

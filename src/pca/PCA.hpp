@@ -35,8 +35,8 @@ class PCA {
 
   // Writes the sub-stream for the k basis vectors of largest eigenvalue with
   // precision q and returns the V x k coefficients: column j belongs to basis column
-  // 3F - k + j. BadArgument for k outside 0 .. 3F, a precision that is not a positive
-  // finite number, or one so fine that an index leaves the 32-bit range.
+  // 3F - k + j. BadArgument for k outside 0 .. 3F or a precision that is not a positive
+  // finite number; StepTooSmall for one so small that an index saturates.
   static CoefficientMatrix encode(const DynamicMesh& mesh, std::iostream& s, int bases,
                                   float precision);
   void encode(std::iostream& s, int k, float q);

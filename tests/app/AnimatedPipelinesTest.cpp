@@ -155,12 +155,20 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   testing::writeObj(testing::uvSphere(2, 5), path("small_ref.obj"));
   fs::create_directories(path("small"));
   for (int f = 0; f < 3; ++f) testing::writeObj(testing::octahedron(), path("small/" + frameName("mesh_", f)));
+  // Method 6 needs a shape whose fitted weights it accepts. A tiny reference shape
+  // passes a step at which the coefficients saturate.
+  writeAnimation(testing::uvSphere(10, 20), "sphere", "sphere.obj");
+  Mesh tiny = reference;
+  tiny.getVertices() *= 1e-4;
+  testing::writeObj(tiny, path("tiny_ref.obj"));
 
   struct Case {
     std::vector<std::string> args;
     ErrorKind kind;
+    std::string reason = "";  // a part of the error line, where it matters
   };
   const std::string regex = "mesh_[0-9]+\\.obj";
+  const std::string tooSmall = "coefficient quantization 1e-12 is too small for this mesh: quantizing the ";
   const Case cases[] = {
       {{"-ed", "missing_dir", regex, "x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::UnreadableInput},
       {{"-ed", "frames", "nothing", "x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::UnreadableInput},
@@ -169,6 +177,30 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "4", "missing.obj"}, ErrorKind::UnreadableInput},
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "6", "reference.obj"}, ErrorKind::OutOfDomain},
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0", "0", "reference.obj"}, ErrorKind::BadArgument},
+      // Steps so small that indices saturate: the reference shape of methods 3 to 5 is
+      // coded first, with the coefficient step.
+      {{"-ed", "frames", regex, "x.bin", "6", "1e-30", "0.001", "0", "reference.obj"}, ErrorKind::BadArgument,
+       "precision 1e-30 is too small for this mesh: quantizing entry 0 of the mean"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "0", "reference.obj"}, ErrorKind::BadArgument,
+       tooSmall + "anchor coordinates leaves"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "1", "reference.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates leaves"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "2", "reference.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates leaves"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "3", "reference.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates of the reference shape"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "4", "reference.obj"}, ErrorKind::BadArgument,
+       tooSmall + "anchor coordinates of the reference shape"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "5", "reference.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates of the reference shape"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "3", "tiny_ref.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates leaves"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "4", "tiny_ref.obj"}, ErrorKind::BadArgument,
+       tooSmall + "anchor coordinates leaves"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "1e-12", "5", "tiny_ref.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates leaves"},
+      {{"-ed", "sphere", regex, "x.bin", "6", "0.01", "1e-12", "6", "sphere.obj"}, ErrorKind::BadArgument,
+       tooSmall + "delta coordinates leaves"},
       {{"-ed", "frames", regex, "x.bin", "999", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::BadArgument},
       {{"-dd", "missing.bin", "o_", "0"}, ErrorKind::UnreadableInput},
       {{"-dd", "short.bin", "o_", "0"}, ErrorKind::CorruptStream},
@@ -183,6 +215,11 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     EXPECT_EQ(r.status, static_cast<int>(c.kind)) << r.err;
     EXPECT_EQ(r.err.rfind("meshcodec: error: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    // Nothing is printed after the banner: not method 6's diagnostics, not the size.
+    if (c.args[0] == "-ed") {
+      EXPECT_EQ(withoutBanner(r.out), "");
+    }
     EXPECT_FALSE(fs::exists(path("x.bin")));
     EXPECT_FALSE(fs::exists(path(frameName("o_", 0))));
   }

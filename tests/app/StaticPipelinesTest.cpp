@@ -202,7 +202,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::vector<std::string> args;
     ErrorKind kind;
     std::string file;
+    std::string reason = "";  // a part of the error line, where it matters
   };
+  const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
   const Case cases[] = {
       {{"-e", "missing.obj", "good.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
@@ -210,6 +212,11 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "unused.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "unused.obj"},
       {{"-e", "in.obj", "good.bin", "0", "0"}, ErrorKind::BadArgument, ""},
       {{"-e", "in.obj", "good.bin", "-1", "0"}, ErrorKind::BadArgument, ""},
+      // So small a step that indices saturate.
+      {{"-e", "in.obj", "good.bin", "1e-9", "0"}, ErrorKind::BadArgument, "in.obj", tooSmall},
+      {{"-e", "in.obj", "good.bin", "1e-9", "1"}, ErrorKind::BadArgument, "in.obj", tooSmall},
+      {{"-e", "in.obj", "good.bin", "1e-9", "2"}, ErrorKind::BadArgument, "in.obj", tooSmall},
+      {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
@@ -232,6 +239,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     const std::string prefix = "meshcodec: error: " + (c.file.empty() ? "" : c.file + ": ");
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     // The earlier output survives and nothing new (no temporary, no map) is left.
     EXPECT_EQ(testing::readFile(path("good.bin")), good);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),

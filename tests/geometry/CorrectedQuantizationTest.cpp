@@ -121,18 +121,35 @@ TEST(CorrectedQuantization, ColumnWalkOverLdltFactorMatchesRowWalkBitForBit) {
     const Eigen::MatrixXd data =
         solver.matrixU() * (solver.permutationP() * system.gatherFreeRows(named.mesh.getVertices()));
     const double median = solver.vectorD()[solver.vectorD().size() / 2];
+    // The dequantizer of the step used: one of another step makes every correction
+    // overshoot until the indices saturate, which both walks refuse.
+    const Dequantizer fine = [](int k) { return dequantize(k, 0.01f); };
     const PivotGuard guards[] = {acceptEveryPivot, [median](double d) { return d < median; }};
     for (const PivotGuard& guard : guards) {
       Eigen::MatrixXd rowY = data, columnY = data, rowR, columnR;
       std::vector<std::vector<int>> rowOut, columnOut;
-      correctedQuantization(T, 0.01f, plain, guard, rowY, rowOut, rowR);
+      correctedQuantization(T, 0.01f, fine, guard, rowY, rowOut, rowR);
       correctedQuantizationByColumns(solver.matrixL().nestedExpression(), solver.vectorD(), 0.01f,
-                                     plain, guard, columnY, columnOut, columnR);
+                                     fine, guard, columnY, columnOut, columnR);
       EXPECT_EQ(rowOut, columnOut);
       EXPECT_TRUE(rowR.cwiseEqual(columnR).all());
       EXPECT_TRUE(rowY.cwiseEqual(columnY).all());
     }
   }
+}
+
+// 1e12 is 1e13 steps from zero: the index saturates, and both walks refuse the step
+// before a caller solves with it.
+TEST(CorrectedQuantization, RefusesASaturatedIndex) {
+  std::vector<std::vector<int>> out;
+  Eigen::MatrixXd R;
+  Eigen::MatrixXd Y = Eigen::MatrixXd::Constant(2, 1, 1e12);
+  const RowMajorSparse T = lowerTriangular(2, {{0, 0, 1.0}, {1, 1, 1.0}});
+  EXPECT_THROW(correctedQuantization(T, 0.1f, plain, acceptEveryPivot, Y, out, R), StepTooSmall);
+  Y << 0.0, -1e12;
+  EXPECT_THROW(correctedQuantizationByColumns(Eigen::SparseMatrix<double>(2, 2), Eigen::VectorXd::Ones(2),
+                                              0.1f, plain, acceptEveryPivot, Y, out, R),
+               StepTooSmall);
 }
 
 TEST(CorrectedQuantization, RejectsShapesOutsideItsContract) {
