@@ -1,5 +1,6 @@
 #include "app/CommandLine.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
@@ -78,6 +79,14 @@ float toFloat(const Arguments& args, int entry, const char* role) {
   }
 }
 
+// A quantization step: a positive finite number. The pipelines check it again for
+// in-process callers, but only here is the argument's text known.
+float toStep(const Arguments& args, int entry, const char* role) {
+  const float step = toFloat(args, entry, role);
+  if (!(std::isfinite(step) && step > 0)) badNumber(args, entry, role, "is not a positive number");
+  return step;
+}
+
 // One row per option. Each run function copies the strings before the first number,
 // converts the numbers in entry order, copies the strings after them, then calls the
 // pipeline. The usage texts are fixed as they are, argument names included.
@@ -94,7 +103,7 @@ const Command kCommands[] = {
      "example: -e input.obj encoded.bin 0.01 0",
      [](const Arguments& a) {
        std::string in = a[2], out = a[3];
-       const float quantization = toFloat(a, 4, "quantization");
+       const float quantization = toStep(a, 4, "quantization");
        const int method = toInt(a, 5, "method");
        encode(std::move(in), std::move(out), quantization, method);
      }},
@@ -114,8 +123,8 @@ const Command kCommands[] = {
      [](const Arguments& a) {
        std::string directory = a[2], regexMask = a[3], out = a[4];
        const int bases = toInt(a, 5, "bases");
-       const float precision = toFloat(a, 6, "precision");
-       const float coefQuant = toFloat(a, 7, "coefficient quantization");
+       const float precision = toStep(a, 6, "precision");
+       const float coefQuant = toStep(a, 7, "coefficient quantization");
        const int method = toInt(a, 8, "method");
        std::string reference = a[9];
        encodeDynamic(std::move(directory), std::move(regexMask), std::move(out), bases, precision,

@@ -176,7 +176,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "3", "small_ref.obj"}, ErrorKind::OutOfDomain},
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "4", "missing.obj"}, ErrorKind::UnreadableInput},
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "6", "reference.obj"}, ErrorKind::OutOfDomain},
-      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0", "0", "reference.obj"}, ErrorKind::BadArgument},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0", "0", "reference.obj"}, ErrorKind::BadArgument,
+       "argument 7 (coefficient quantization): '0' is not a positive number"},
       // Steps so small that indices saturate: the reference shape of methods 3 to 5 is
       // coded first, with the coefficient step.
       {{"-ed", "frames", regex, "x.bin", "6", "1e-30", "0.001", "0", "reference.obj"}, ErrorKind::BadArgument,

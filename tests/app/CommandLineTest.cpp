@@ -102,6 +102,14 @@ TEST_F(CommandLineTest, FailedConversionsStopTheCommand) {
       {{"-ed", "d", "f", "o", "x", "y", "1", "1", "r"}, "argument 5 (bases): 'x' is not a number"},
       {{"-ed", "d", "f", "o", "1", "1", ".", "1", "r"},
        "argument 7 (coefficient quantization): '.' is not a number"},
+      // Steps must be positive, which is checked before any file is opened.
+      {{"-e", "in.obj", "out.bin", "0", "0"}, "argument 4 (quantization): '0' is not a positive number"},
+      {{"-e", "in.obj", "out.bin", "nan", "0"},
+       "argument 4 (quantization): 'nan' is not a positive number"},
+      {{"-ed", "d", "f", "o", "1", "-1", "1", "1", "r"},
+       "argument 6 (precision): '-1' is not a positive number"},
+      {{"-ed", "d", "f", "o", "1", "1", "0", "1", "r"},
+       "argument 7 (coefficient quantization): '0' is not a positive number"},
       {{"-dd", "in.bin", "prefix", "\n"}, "argument 4 (method): '\\n' is not a number"},
   };
   for (const auto& [args, reason] : cases) {

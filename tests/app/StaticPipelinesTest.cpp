@@ -210,7 +210,8 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
       {{"-e", "border.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "border.obj"},
       {{"-e", "unused.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "unused.obj"},
-      {{"-e", "in.obj", "good.bin", "0", "0"}, ErrorKind::BadArgument, ""},
+      {{"-e", "in.obj", "good.bin", "0", "0"}, ErrorKind::BadArgument, "",
+       "argument 4 (quantization): '0' is not a positive number"},
       {{"-e", "in.obj", "good.bin", "-1", "0"}, ErrorKind::BadArgument, ""},
       // So small a step that indices saturate.
       {{"-e", "in.obj", "good.bin", "1e-9", "0"}, ErrorKind::BadArgument, "in.obj", tooSmall},
