@@ -1,6 +1,7 @@
 #include "app/PipelineSupport.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -42,10 +43,22 @@ float floatAt(const std::string& bytes, std::size_t offset) {
 std::string readCompressedFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw UnreadableInput("cannot open the compressed file", path);
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw UnreadableInput("cannot read the compressed file", path);
-  return content.str();
+  // read() marks the stream bad when reading fails (a directory opens but cannot be
+  // read); copying the whole buffer with << would take that, or an allocation
+  // failure, for the end of a shorter file.
+  std::string bytes;
+  char chunk[1 << 16];
+  errno = 0;
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) {
+    const int error = errno;
+    throw UnreadableInput(std::string("cannot read the compressed file") +
+                              (error != 0 ? std::string(": ") + std::strerror(error) : ""),
+                          path);
+  }
+  return bytes;
 }
 
 void requireEveryVertexUsed(const VertexOrder& order, long long vertexCount) {

@@ -184,6 +184,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::ofstream(path("not_obj.obj")) << "v 1 2\n";
     std::ofstream(path("border.obj")) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     std::ofstream(path("unused.obj")) << testing::readFile(path("in.obj")) << "v 5 5 5\n";
+    fs::create_directory(path("dir.bin"));
     auto write = [&](const std::string& name, const std::string& bytes) {
       std::ofstream(path(name), std::ios::binary) << bytes;
     };
@@ -221,6 +222,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
+      {{"-d", "dir.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "dir.bin"},
       {{"-d", "short.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "short.bin"},
       {{"-d", "truncated.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "truncated.bin"},
       {{"-d", "trailing.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "trailing.bin"},
