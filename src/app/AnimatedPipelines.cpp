@@ -48,9 +48,8 @@ Mesh loadReference(const std::string& path, long long vertexCount, const VertexO
     }
     reference.reindex(order);
     return reference;
-  } catch (CodecError& e) {
-    e.setFileIfUnset(path);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(path);
   }
 }
 
@@ -73,7 +72,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
   }
   try {
     std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask).Load();
-    std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+    std::stringstream s = makeCodeStream();
     writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
     writeInt32(s, static_cast<std::int32_t>(meshes.at(0).getVertices().rows() / 3));
     writeInt32(s, bases);
@@ -108,9 +107,8 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.commit();
-  } catch (CodecError& e) {
-    e.setFileIfUnset(directory);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(directory);
   }
 }
 
@@ -163,9 +161,8 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     // A method without a decoder reads no geometry sub-stream, whatever follows.
     const GeometryMethod* coder = animatedMethod(method);
     if (coder && coder->hasDecoder()) requireConsumed(s, bytes.size(), method);
-  } catch (CodecError& e) {
-    e.setFileIfUnset(in);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(in);
   }
   DynamicMeshObjSaver(prefix, ".obj").Save(meshes.front());
 }
@@ -175,15 +172,14 @@ void reindexDynamic(std::string directory, std::string regexMask, std::string pr
   try {
     meshes = DynamicMeshObjLoader(directory, regexMask).Load();
     for (DynamicMesh& mesh : meshes) {
-      std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+      std::stringstream s = makeCodeStream();
       const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
       requireEveryVertexUsed(order, mesh.getVertices().cols());
       mesh.reindex(order);
       mesh.setTriangles(EdgeBreaker::decode(static_cast<int>(mesh.getTriangles().size()), s));
     }
-  } catch (CodecError& e) {
-    e.setFileIfUnset(directory);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(directory);
   }
   DynamicMeshObjSaver(prefix, ".obj").Save(meshes.front());
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -166,13 +167,18 @@ int CommandLine::run(int argc, char** argv) {
 }
 
 int CommandLine::reportFailures(const std::function<void()>& command, std::ostream& err) {
+  const auto report = [&err](const CodecError& e) {
+    const std::string where = e.file().empty() ? "" : e.file() + ": ";
+    err << printable("meshcodec: error: " + where + e.what()) << std::endl;
+    return e.exitStatus();
+  };
   try {
     command();
     return 0;
   } catch (const CodecError& e) {
-    const std::string where = e.file().empty() ? "" : e.file() + ": ";
-    err << printable("meshcodec: error: " + where + e.what()) << std::endl;
-    return e.exitStatus();
+    return report(e);
+  } catch (const std::bad_alloc&) {
+    return report(OutOfMemory());  // outside the work on any file
   } catch (const std::exception& e) {
     err << printable(std::string("meshcodec: error: ") + e.what()) << std::endl;
   } catch (...) {

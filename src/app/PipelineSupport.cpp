@@ -61,6 +61,12 @@ std::string readCompressedFile(const std::string& path) {
   return bytes;
 }
 
+std::stringstream makeCodeStream() {
+  std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+  s.exceptions(std::ios::badbit);
+  return s;
+}
+
 void requireEveryVertexUsed(const VertexOrder& order, long long vertexCount) {
   if (static_cast<long long>(order.size()) < vertexCount) {
     throw OutOfDomain("vertex " + std::to_string(order.size() + 1) + " (counted from 1) of " +

@@ -4,7 +4,7 @@
 // the checks that tie a mesh or a file to what its connectivity can carry.
 
 #include <cstdint>
-#include <iosfwd>
+#include <sstream>
 #include <string>
 
 #include "mesh/MeshTypes.hpp"
@@ -24,6 +24,11 @@ float floatAt(const std::string& bytes, std::size_t offset);
 // The whole compressed file: it is small next to the mesh it decodes to, and its
 // size bounds every count read from it. UnreadableInput when it cannot be read.
 std::string readCompressedFile(const std::string& path);
+
+// An empty in-memory stream for a coded file. A stream catches an allocation failure
+// of its buffer and only marks itself bad, which would leave a truncated file; this
+// one lets std::bad_alloc escape.
+std::stringstream makeCodeStream();
 
 // The connectivity coder numbers only the vertices that triangles use, so a mesh with
 // vertices beyond the highest used index cannot be carried (OutOfDomain).

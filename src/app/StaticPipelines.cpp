@@ -49,7 +49,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     // The step is stored as the float product, and both sides quantize with it.
     const float q = quantization * mesh.avgEL();
 
-    std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+    std::stringstream s = makeCodeStream();
     writeFloat(s, q);
     writeInt32(s, triangleCount);
     writeInt32(s, static_cast<std::int32_t>(mesh.getVertices().rows()));
@@ -83,9 +83,8 @@ void encode(std::string in, std::string out, float quantization, int method) {
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.commit();
     map.commit();
-  } catch (CodecError& e) {
-    e.setFileIfUnset(in);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(in);
   }
 }
 
@@ -118,9 +117,8 @@ void decode(std::string in, std::string out, int method) {
     }
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);
-  } catch (CodecError& e) {
-    e.setFileIfUnset(in);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(in);
   }
   MeshObjSaver(out).Save(mesh);
 }
@@ -130,14 +128,13 @@ void reindex(std::string in, std::string out) {
   try {
     mesh = MeshObjLoader(in).Load();
     requireInt32Counts(mesh);
-    std::stringstream s(std::ios::in | std::ios::out | std::ios::binary);
+    std::stringstream s = makeCodeStream();
     const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
     requireEveryVertexUsed(order, mesh.getVertices().rows());
     mesh.reindex(order);
     mesh.setTriangles(EdgeBreaker::decode(static_cast<int>(mesh.getTriangles().size()), s));
-  } catch (CodecError& e) {
-    e.setFileIfUnset(in);
-    throw;
+  } catch (...) {
+    rethrowNamingFile(in);
   }
   MeshObjSaver(out).Save(mesh);
 }

@@ -1,5 +1,6 @@
 #include "common/CodecError.hpp"
 
+#include <new>
 #include <utility>
 
 namespace meshcodec {
@@ -9,6 +10,17 @@ CodecError::CodecError(ErrorKind kind, const std::string& reason, std::string fi
 
 void CodecError::setFileIfUnset(const std::string& file) {
   if (file_.empty()) file_ = file;
+}
+
+void rethrowNamingFile(const std::string& file) {
+  try {
+    throw;
+  } catch (CodecError& e) {
+    e.setFileIfUnset(file);
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory(file);
+  }
 }
 
 }  // namespace meshcodec

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace meshcodec {
 
@@ -17,6 +18,7 @@ enum class ErrorKind {
   CorruptStream = 6,    // a compressed file that is truncated or inconsistent
   IoFailure = 7,        // an output file that cannot be written
   Misuse = 8,           // an internal call outside its contract
+  OutOfMemory = 9,      // an allocation failed while working on a file
 };
 
 class CodecError : public std::runtime_error {
@@ -50,5 +52,17 @@ MESHCODEC_ERROR_KIND(IoFailure)
 MESHCODEC_ERROR_KIND(Misuse)
 
 #undef MESHCODEC_ERROR_KIND
+
+// An allocation failure (std::bad_alloc) as an error of the file being worked on.
+class OutOfMemory : public CodecError {
+ public:
+  explicit OutOfMemory(std::string file = {})
+      : CodecError(ErrorKind::OutOfMemory, "memory ran out", std::move(file)) {}
+};
+
+// For a catch (...) handler: rethrows the exception being handled so that it names
+// file. A CodecError without a file gets it, std::bad_alloc becomes OutOfMemory, and
+// anything else is rethrown as it is.
+[[noreturn]] void rethrowNamingFile(const std::string& file);
 
 }  // namespace meshcodec

@@ -73,6 +73,8 @@ std::string laplaceShapePass(const TriangleList& tris, const Eigen::MatrixXd& da
   requireFinite(data, "coefficients");
   requireFinite(shape, "reference shape");
   std::stringstream buffer(std::ios::in | std::ios::out | std::ios::binary);
+  // An allocation failure of the buffer must escape, not truncate what it holds.
+  buffer.exceptions(std::ios::badbit);
   try {
     Laplace::encode(tris, shape, buffer, q, n, anchors, true);
   } catch (const StepTooSmall& e) {

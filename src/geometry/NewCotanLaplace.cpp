@@ -75,6 +75,8 @@ void NewCotanLaplace::encode(const TriangleList& tris, const Eigen::Ref<const Ro
   // The shape pass waits until the system is built on its reconstruction, so that
   // degenerate weights are refused before anything reaches s.
   std::stringstream shapePass(std::ios::in | std::ios::out | std::ios::binary);
+  // An allocation failure of the buffer must escape, not truncate what it holds.
+  shapePass.exceptions(std::ios::badbit);
   try {
     NewLaplace::encode(tris, shape, shapePass, q, n, anchors, true);
   } catch (const StepTooSmall& e) {

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <iomanip>
 #include <iostream>
+#include <new>
 #include <sstream>
 #include <utility>
 
@@ -48,15 +49,19 @@ void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   // The matrix may have been replaced after construction, so its rows and not the
   // mesh's frame count say how many frames there are.
   const Eigen::Index frames = mesh.getVertices().rows() / 3;
+  std::string name = prefix;  // the frame being written, for an allocation failure
   try {
     for (Eigen::Index f = 0; f < frames; ++f) {
-      OutputFile file(frameFileName(static_cast<int>(f)));
+      name = frameFileName(static_cast<int>(f));
+      OutputFile file(name);
       saveVertices(file.stream(), mesh, static_cast<int>(f));
       saveTriangles(file.stream(), mesh);
       file.commit();
     }
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory(name);
   } catch (const std::exception& e) {
     std::cout << e.what() << std::endl;
   }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <iostream>
+#include <new>
 #include <utility>
 
 #include "common/CodecError.hpp"
@@ -59,6 +60,8 @@ void MeshObjSaver::Save(const Mesh& mesh) const {
     file.commit();
   } catch (const CodecError&) {
     throw;  // the output file itself failed: an error of the command, not a note
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemory(fileName);
   } catch (const std::exception& e) {
     std::cout << e.what() << std::endl;
   }

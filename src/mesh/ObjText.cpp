@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "common/CodecError.hpp"
@@ -51,9 +52,16 @@ void readObjFile(const std::string& fileName, std::string& text) {
   text.clear();
   std::error_code sizeError;
   const auto size = std::filesystem::file_size(fileName, sizeError);
-  if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
   char chunk[1 << 16];
-  while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
+  try {
+    if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
+    while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
+  } catch (const std::bad_alloc&) {
+    // A file larger than memory, or a stream that never ends; what was read goes
+    // before the error is built.
+    std::string().swap(text);
+    throw OutOfMemory(fileName);
+  }
   // A directory opens on this platform and fails on the first read.
   if (std::ferror(file.get())) {
     throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <new>
 #include <sstream>
 
 #include "app/CommandLine.hpp"
@@ -121,6 +123,44 @@ TEST_F(CommandLineTest, FailedConversionsStopTheCommand) {
   }
 }
 
+// AddressSanitizer reserves far more address space than any limit leaves, and it
+// reports a failed allocation itself instead of throwing std::bad_alloc.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
+  if (kAddressSanitizer) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
+  // A stream that never ends is read until memory runs out, here at 256 MB.
+  const std::string frames = testing::makeTempDir("cli-frames");
+  std::ofstream(frames + "/f0.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+  std::filesystem::create_symlink("/dev/zero", frames + "/f1.obj");
+  const std::pair<Args, std::string> cases[] = {
+      {{"-e", "/dev/zero", "out.bin", "0.01", "0"}, "/dev/zero"},
+      {{"-r", "/dev/zero", "out.obj"}, "/dev/zero"},
+      {{"-d", "/dev/zero", "out.obj", "0"}, "/dev/zero"},
+      {{"-dd", "/dev/zero", "out_", "0"}, "/dev/zero"},
+      {{"-ed", frames, "f[0-9]\\.obj", "out.bin", "2", "0.01", "0.01", "0", "ref.obj"}, frames + "/f1.obj"},
+  };
+  for (const auto& [args, file] : cases) {
+    SCOPED_TRACE(args[0]);
+    const auto result = testing::runMeshcodec(args, dir, 256 * 1024);
+    EXPECT_EQ(result.status, static_cast<int>(ErrorKind::OutOfMemory));
+    EXPECT_EQ(result.out, kBanner);
+    EXPECT_EQ(result.err, "meshcodec: error: " + file + ": memory ran out\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << "a file was written";
+  }
+  std::filesystem::remove_all(frames);
+}
+
 TEST(CommandLineErrors, OneLinePerEscapingException) {
   const struct {
     std::function<void()> command;
@@ -132,6 +172,15 @@ TEST(CommandLineErrors, OneLinePerEscapingException) {
        "meshcodec: error: in.obj: line 3: bad\\tline\n"},
       {[] { throw IoFailure("cannot write"); }, 7, "meshcodec: error: cannot write\n"},
       {[] { throw std::runtime_error("other"); }, 1, "meshcodec: error: other\n"},
+      {[] { throw std::bad_alloc(); }, 9, "meshcodec: error: memory ran out\n"},
+      {[] {
+         try {
+           throw std::bad_alloc();
+         } catch (...) {
+           rethrowNamingFile("in.obj");
+         }
+       },
+       9, "meshcodec: error: in.obj: memory ran out\n"},
       {[] { throw 5; }, 1, "meshcodec: error: unknown failure\n"},
   };
   for (const auto& c : cases) {

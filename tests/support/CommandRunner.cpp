@@ -48,10 +48,13 @@ std::string makeTempDir(const std::string& tag) {
   return pattern;
 }
 
-RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir) {
+RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
+                       long memoryLimitKb) {
   std::filesystem::create_directories(workDir);
   const std::string outFile = workDir + "/.stdout", errFile = workDir + "/.stderr";
-  std::string command = "cd " + shellQuote(workDir) + " && " + shellQuote(MESHCODEC_EXE);
+  std::string command = "cd " + shellQuote(workDir) + " && ";
+  if (memoryLimitKb > 0) command += "ulimit -v " + std::to_string(memoryLimitKb) + " && ";
+  command += shellQuote(MESHCODEC_EXE);
   for (const auto& a : args) command += " " + shellQuote(a);
   command += " >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null";
   const int raw = std::system(command.c_str());

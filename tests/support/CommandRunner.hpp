@@ -13,8 +13,11 @@ struct RunResult {
   std::string err;
 };
 
-// Runs MESHCODEC_EXE with args in workDir (created if missing).
-RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir);
+// Runs MESHCODEC_EXE with args in workDir (created if missing); with a positive
+// memoryLimitKb, under that limit of address space (ulimit -v), so that allocations
+// fail where they would on a machine without the memory.
+RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
+                       long memoryLimitKb = 0);
 
 // A fresh, empty directory under the system's temporary directory.
 std::string makeTempDir(const std::string& tag);
