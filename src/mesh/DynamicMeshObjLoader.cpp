@@ -106,11 +106,12 @@ void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string
   // Every vertex line counts, wherever it stands, as in frame 0; lines past the
   // expected count are only counted, for the message.
   long long lines = 0;
+  const bool tabs = mayHoldTabs(text);
   forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
     if (!isVertexLine(line)) return;
     if (lines < vertexCount) {
       double xyz[3];
-      const LineFault fault = parseVertexLine(line, xyz);
+      const LineFault fault = parseVertexLine(line, xyz, tabs);
       if (fault.kind != TextFault::None) {
         throw MalformedObj(
             "line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false),

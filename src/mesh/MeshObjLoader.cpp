@@ -68,10 +68,11 @@ void MeshObjLoader::getModelSize(std::string_view text, int& faces, int& vertice
 void MeshObjLoader::loadVertices(std::string_view text, Mesh& mesh) const {
   VertexMatrix& vertices = mesh.getVertices();
   Eigen::Index row = 0;
+  const bool tabs = mayHoldTabs(text);
   forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
     if (!isVertexLine(line) || row >= vertices.rows()) return;
     double xyz[3];
-    const LineFault fault = parseVertexLine(line, xyz);
+    const LineFault fault = parseVertexLine(line, xyz, tabs);
     if (fault.kind != TextFault::None) {
       throw MalformedObj(atLine(lineNumber, describeLineFault(fault, false)), fileName);
     }
@@ -86,12 +87,13 @@ void MeshObjLoader::loadTriangles(std::string_view text, Mesh& mesh) const {
   TriangleList triangles(mesh.getTriangles().size(), {0u, 0u, 0u});
   const unsigned long vertexCount = static_cast<unsigned long>(mesh.getVertices().rows());
   size_t next = 0;
+  const bool tabs = mayHoldTabs(text);
   // Every face line is read, not only the first run of them: faces after a group or
   // material line belong to the mesh as much as the others.
   forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
     if (!isFaceLine(line) || next >= triangles.size()) return;
     unsigned long corners[3];
-    const LineFault fault = parseFaceLine(line, corners);
+    const LineFault fault = parseFaceLine(line, corners, tabs);
     if (fault.kind != TextFault::None) {
       throw MalformedObj(atLine(lineNumber, describeLineFault(fault, true)), fileName);
     }

@@ -39,6 +39,51 @@ bool hasNonZeroMantissa(const char* first, const char* last) {
   return false;
 }
 
+// Position of the first blank at or after from, or npos. Without tabs a blank is a
+// space, and a search for one character costs a fraction of testing every
+// character for either.
+template <bool tabs>
+size_t findBlank(std::string_view line, size_t from) {
+  if constexpr (tabs) {
+    while (from < line.size() && !isBlank(line[from])) ++from;
+    return from < line.size() ? from : std::string_view::npos;
+  } else {
+    return line.find(' ', from);
+  }
+}
+
+template <bool tabs>
+LineFault parseVertexFields(std::string_view line, double xyz[3]) {
+  constexpr size_t npos = std::string_view::npos;
+  size_t p = findBlank<tabs>(line, 0);
+  for (int k = 0; k < 3; ++k) {
+    const size_t start = p;
+    if (start == npos) return {TextFault::MissingField, k, {}};
+    p = findBlank<tabs>(line, start + 1);
+    const std::string_view text = line.substr(start, p == npos ? npos : p - start);
+    const TextFault fault = toDouble(text, xyz[k]);
+    if (fault != TextFault::None) return {fault, k, text};
+  }
+  return {};
+}
+
+template <bool tabs>
+LineFault parseFaceFields(std::string_view line, unsigned long corners[3]) {
+  constexpr size_t npos = std::string_view::npos;
+  size_t blank = findBlank<tabs>(line, 0);
+  for (int k = 0; k < 3; ++k) {
+    if (blank == npos) return {TextFault::MissingField, k, {}};
+    const size_t nextBlank = findBlank<tabs>(line, blank + 1);
+    const size_t slash = line.find('/', blank + 1);
+    const size_t end = std::min(nextBlank, slash);  // npos when neither exists
+    const std::string_view text = line.substr(blank, end == npos ? npos : end - blank);
+    const TextFault fault = toUnsignedLong(text, corners[k]);
+    if (fault != TextFault::None) return {fault, k, text};
+    blank = nextBlank;
+  }
+  return {};
+}
+
 }  // namespace
 
 void readObjFile(const std::string& fileName, std::string& text) {
@@ -118,34 +163,14 @@ TextFault toUnsignedLong(std::string_view text, unsigned long& value) {
   return TextFault::None;
 }
 
-LineFault parseVertexLine(std::string_view line, double xyz[3]) {
-  constexpr size_t npos = std::string_view::npos;
-  size_t p = line.find(' ');
-  for (int k = 0; k < 3; ++k) {
-    const size_t start = p;
-    if (start == npos) return {TextFault::MissingField, k, {}};
-    p = line.find(' ', start + 1);
-    const std::string_view text = line.substr(start, p == npos ? npos : p - start);
-    const TextFault fault = toDouble(text, xyz[k]);
-    if (fault != TextFault::None) return {fault, k, text};
-  }
-  return {};
+bool mayHoldTabs(std::string_view text) { return text.find('\t') != std::string_view::npos; }
+
+LineFault parseVertexLine(std::string_view line, double xyz[3], bool tabs) {
+  return tabs ? parseVertexFields<true>(line, xyz) : parseVertexFields<false>(line, xyz);
 }
 
-LineFault parseFaceLine(std::string_view line, unsigned long corners[3]) {
-  constexpr size_t npos = std::string_view::npos;
-  size_t blank = line.find(' ');
-  for (int k = 0; k < 3; ++k) {
-    if (blank == npos) return {TextFault::MissingField, k, {}};
-    const size_t nextBlank = line.find(' ', blank + 1);
-    const size_t slash = line.find('/', blank + 1);
-    const size_t end = std::min(nextBlank, slash);  // npos when neither exists
-    const std::string_view text = line.substr(blank, end == npos ? npos : end - blank);
-    const TextFault fault = toUnsignedLong(text, corners[k]);
-    if (fault != TextFault::None) return {fault, k, text};
-    blank = nextBlank;
-  }
-  return {};
+LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool tabs) {
+  return tabs ? parseFaceFields<true>(line, corners) : parseFaceFields<false>(line, corners);
 }
 
 std::string describeLineFault(const LineFault& fault, bool faceLine) {

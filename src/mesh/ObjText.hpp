@@ -30,9 +30,12 @@ void forEachObjLine(std::string_view text, Visit&& visit) {
   }
 }
 
-// At least two characters, 'v' then a blank (a tab does not count).
+// A blank separates the fields of vertex and face lines: a space or a tab.
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// At least two characters, 'v' then a blank.
 inline bool isVertexLine(std::string_view line) {
-  return line.size() >= 2 && line[0] == 'v' && line[1] == ' ';
+  return line.size() >= 2 && line[0] == 'v' && isBlank(line[1]);
 }
 
 // Any line that starts with 'f'.
@@ -60,14 +63,20 @@ struct LineFault {
   std::string_view text;  // that field's text (empty for MissingField)
 };
 
+// False when text holds no tab: its lines may then be parsed with tabs = false,
+// which spares the line parsers a test for a second blank character. Most files
+// have no tab, and one search of the whole text costs less than one per line.
+bool mayHoldTabs(std::string_view text);
+
 // Coordinate k's text runs from the k-th blank of the line up to the next blank or
 // the end of the line; the blank itself is leading white space of the conversion.
-LineFault parseVertexLine(std::string_view line, double xyz[3]);
+// Two blanks in a row leave a field without a number, as two spaces do.
+LineFault parseVertexLine(std::string_view line, double xyz[3], bool tabs = true);
 
 // Corner k's text runs from the k-th blank up to the nearer of the next blank and
 // the next slash, so index/texture/normal forms give their index. Values are
 // returned as written, counted from 1 and not yet checked against any vertex count.
-LineFault parseFaceLine(std::string_view line, unsigned long corners[3]);
+LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool tabs = true);
 
 // The reason text of a fault of a vertex line ("coordinate") or face line
 // ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut.

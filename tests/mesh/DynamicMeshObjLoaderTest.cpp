@@ -56,8 +56,8 @@ TEST(DynamicMeshObjLoader, FacesFromFrameZeroPositionsFromEveryFrame) {
       "frames-load",
       {{"f0.obj", "# frame 0\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1 2 3\nf 3 2 1\n"},
        // Faces of later frames are never read, even bad ones; vertex runs split by
-       // other lines are read whole.
-       {"f1.obj", "v 0 0 1\nv 1 0 1\ng x\nv 0 1 1\nf 9 9 9\n"},
+       // other lines are read whole, and tabs separate fields as in frame 0.
+       {"f1.obj", "v 0 0 1\nv\t1\t0\t1\ng x\nv 0 1 1\nf 9 9 9\n"},
        {"f2.obj", "v 0 0 2\r\nv 1 0 2\r\nv 0 1 2\r\n"}});
   const std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(dir, "f[0-9]\\.obj").Load();
   ASSERT_EQ(meshes.size(), 1u);
