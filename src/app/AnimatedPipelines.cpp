@@ -41,7 +41,7 @@ constexpr int kAnimationAnchors = 20;
 // The reference shape of methods 3 to 6: the animation's vertices in its numbering.
 Mesh loadReference(const std::string& path, long long vertexCount, const VertexOrder& order) {
   try {
-    Mesh reference = MeshObjLoader(path).Load();
+    Mesh reference = MeshObjLoader(path, Coordinates::Finite).Load();
     if (reference.getVertices().rows() != vertexCount) {
       throw OutOfDomain("the reference mesh has " + std::to_string(reference.getVertices().rows()) +
                         " vertices, the animation " + std::to_string(vertexCount));
@@ -71,7 +71,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
     throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
   }
   try {
-    std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask).Load();
+    std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask, Coordinates::Finite).Load();
     std::stringstream s = makeCodeStream();
     writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
     writeInt32(s, static_cast<std::int32_t>(meshes.at(0).getVertices().rows() / 3));

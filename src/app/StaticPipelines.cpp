@@ -43,7 +43,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     throw BadArgument("quantization " + std::to_string(quantization) + " is not a positive number");
   }
   try {
-    Mesh mesh = MeshObjLoader(in).Load();
+    Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
     const int triangleCount = static_cast<int>(mesh.getTriangles().size());
     // The step is stored as the float product, and both sides quantize with it.

@@ -35,8 +35,9 @@ std::regex compileMask(const std::string& regexMask) {
 
 }  // namespace
 
-DynamicMeshObjLoader::DynamicMeshObjLoader(std::string directory, std::string regexMask)
-    : directory(std::move(directory)), regexMask(std::move(regexMask)) {
+DynamicMeshObjLoader::DynamicMeshObjLoader(std::string directory, std::string regexMask,
+                                           Coordinates accepted)
+    : directory(std::move(directory)), regexMask(std::move(regexMask)), accepted(accepted) {
   frameFiles = getFramesFiles();
 }
 
@@ -81,7 +82,7 @@ std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
   Eigen::VectorXd x, y, z;
   std::vector<DynamicMesh> result;
   {
-    const Mesh first = MeshObjLoader(frameFiles[0]).parse(text);
+    const Mesh first = MeshObjLoader(frameFiles[0], accepted).parse(text);
     const VertexMatrix& positions = first.getVertices();
     result.emplace_back(static_cast<int>(positions.rows()), frameCount, 0);
     result[0].setTriangles(first.getTriangles());
@@ -116,6 +117,10 @@ void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string
         throw MalformedObj(
             "line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false),
             fileName);
+      }
+      if (accepted == Coordinates::Finite && !allFinite(xyz)) {
+        throw OutOfDomain("line " + std::to_string(lineNumber) + ": " + describeNonFinite(xyz),
+                          fileName);
       }
       x[lines] = xyz[0];
       y[lines] = xyz[1];

@@ -9,14 +9,17 @@
 #include <vector>
 
 #include "mesh/DynamicMesh.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
 class DynamicMeshObjLoader {
  public:
   // Lists the frames at once: UnreadableInput naming the directory when it cannot be
-  // listed, BadArgument for a regular expression that does not compile.
-  DynamicMeshObjLoader(std::string directory, std::string regexMask);
+  // listed, BadArgument for a regular expression that does not compile. Every frame
+  // is read with the coordinates accepted.
+  DynamicMeshObjLoader(std::string directory, std::string regexMask,
+                       Coordinates accepted = Coordinates::Any);
 
   // Full paths of the directory entries (of any type) whose whole name matches the
   // ECMAScript expression, sorted byte-wise: f10.obj comes before f2.obj.
@@ -26,7 +29,7 @@ class DynamicMeshObjLoader {
   // checked against its vertex count); later frames contribute their vertex lines
   // only. UnreadableInput when no name matches or a frame cannot be read,
   // MalformedObj (file and line) for a bad line or a frame whose vertex count differs
-  // from frame 0's.
+  // from frame 0's, OutOfDomain (file and line) for a coordinate not accepted.
   std::vector<DynamicMesh> Load() const;
 
   // Reads the vertex lines of one later frame's text into x, y, z, which hold the
@@ -38,6 +41,7 @@ class DynamicMeshObjLoader {
   std::vector<std::string> frameFiles;
   std::string directory;
   std::string regexMask;
+  Coordinates accepted;
 };
 
 }  // namespace meshcodec

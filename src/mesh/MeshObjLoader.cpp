@@ -33,7 +33,8 @@ std::string badIndexReason(int corner, unsigned long index, unsigned long vertex
 
 }  // namespace
 
-MeshObjLoader::MeshObjLoader(std::string fileName) : fileName(std::move(fileName)) {}
+MeshObjLoader::MeshObjLoader(std::string fileName, Coordinates accepted)
+    : fileName(std::move(fileName)), accepted(accepted) {}
 
 Mesh MeshObjLoader::Load() const {
   std::string text;
@@ -75,6 +76,9 @@ void MeshObjLoader::loadVertices(std::string_view text, Mesh& mesh) const {
     const LineFault fault = parseVertexLine(line, xyz, tabs);
     if (fault.kind != TextFault::None) {
       throw MalformedObj(atLine(lineNumber, describeLineFault(fault, false)), fileName);
+    }
+    if (accepted == Coordinates::Finite && !allFinite(xyz)) {
+      throw OutOfDomain(atLine(lineNumber, describeNonFinite(xyz)), fileName);
     }
     vertices(row, 0) = xyz[0];
     vertices(row, 1) = xyz[1];

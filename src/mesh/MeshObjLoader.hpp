@@ -7,16 +7,18 @@
 #include <string_view>
 
 #include "mesh/Mesh.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
 class MeshObjLoader {
  public:
-  explicit MeshObjLoader(std::string fileName);
+  explicit MeshObjLoader(std::string fileName, Coordinates accepted = Coordinates::Any);
 
-  // Throws UnreadableInput when the file cannot be opened or read, and MalformedObj
-  // (with the line number) for a vertex or face line that cannot be converted or a
-  // face index outside 1 .. vertex count.
+  // Throws UnreadableInput when the file cannot be opened or read, OutOfMemory when
+  // it does not fit in memory, MalformedObj (with the line number) for a vertex or
+  // face line that cannot be converted or a face index outside 1 .. vertex count, and
+  // OutOfDomain (with the line number) for a coordinate that is not accepted.
   Mesh Load() const;
   // The same on text already in memory; errors still name fileName.
   Mesh parse(std::string_view text) const;
@@ -31,6 +33,7 @@ class MeshObjLoader {
 
  private:
   std::string fileName;
+  Coordinates accepted;
 };
 
 }  // namespace meshcodec

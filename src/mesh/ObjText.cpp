@@ -187,6 +187,14 @@ std::string describeLineFault(const LineFault& fault, bool faceLine) {
   return what + std::to_string(fault.field + 1) + problem + shown + "'";
 }
 
+std::string describeNonFinite(const double xyz[3]) {
+  int k = 0;
+  while (k < 2 && std::isfinite(xyz[k])) ++k;
+  char value[kMaxFormattedDouble];
+  return "vertex coordinate " + std::to_string(k + 1) + " is not finite: " +
+         std::string(value, formatDouble(value, xyz[k]));
+}
+
 char* formatDouble(char* out, double v) {
   // std::to_chars with a precision is defined as printf's %.*g in the C locale,
   // which is what std::ostream's default double output produces; it is several

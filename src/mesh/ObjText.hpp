@@ -4,6 +4,7 @@
 // convert and format alike. Readers work on the whole file held in memory and report
 // faults as values; the caller adds the file name and line number.
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -81,6 +82,18 @@ LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool ta
 // The reason text of a fault of a vertex line ("coordinate") or face line
 // ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut.
 std::string describeLineFault(const LineFault& fault, bool faceLine);
+
+// What the readers accept as vertex coordinates: every number, or only finite ones
+// for the encoders, which compute with the positions (reindexing only copies them).
+enum class Coordinates { Any, Finite };
+
+inline bool allFinite(const double xyz[3]) {
+  return std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::isfinite(xyz[2]);
+}
+
+// The reason text for a vertex line with an infinite or NaN coordinate, naming the
+// first, e.g. "vertex coordinate 2 is not finite: nan".
+std::string describeNonFinite(const double xyz[3]);
 
 // Room that formatDouble may use, terminator not included.
 constexpr int kMaxFormattedDouble = 24;

@@ -161,6 +161,14 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   Mesh tiny = reference;
   tiny.getVertices() *= 1e-4;
   testing::writeObj(tiny, path("tiny_ref.obj"));
+  Mesh nan = testing::animationFrame(reference, 3), inf = reference;
+  nan.getVertices()(4, 0) = NAN;
+  inf.getVertices()(6, 2) = -INFINITY;
+  testing::writeAnimation(reference, kFrames, path("nan_frames"));
+  testing::writeObj(nan, path("nan_frames/" + frameName("mesh_", 3)));
+  testing::writeObj(inf, path("inf_ref.obj"));
+  // Reindexing does no arithmetic on positions and copies them as they are.
+  ASSERT_EQ(run({"-rd", "nan_frames", "mesh_[0-9]+\\.obj", "r_"}).status, 0);
 
   struct Case {
     std::vector<std::string> args;
@@ -203,6 +211,10 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-ed", "sphere", regex, "x.bin", "6", "0.01", "1e-12", "6", "sphere.obj"}, ErrorKind::BadArgument,
        tooSmall + "delta coordinates leaves"},
       {{"-ed", "frames", regex, "x.bin", "999", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::BadArgument},
+      {{"-ed", "nan_frames", regex, "x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::OutOfDomain,
+       "nan_frames/mesh_00003.obj: line 5: vertex coordinate 1 is not finite: nan"},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "4", "inf_ref.obj"}, ErrorKind::OutOfDomain,
+       "inf_ref.obj: line 7: vertex coordinate 3 is not finite: -inf"},
       {{"-dd", "missing.bin", "o_", "0"}, ErrorKind::UnreadableInput},
       {{"-dd", "frames", "o_", "0"}, ErrorKind::UnreadableInput, "frames: cannot read"},
       {{"-dd", "short.bin", "o_", "0"}, ErrorKind::CorruptStream},

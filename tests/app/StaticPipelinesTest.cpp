@@ -184,6 +184,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::ofstream(path("not_obj.obj")) << "v 1 2\n";
     std::ofstream(path("border.obj")) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
     std::ofstream(path("unused.obj")) << testing::readFile(path("in.obj")) << "v 5 5 5\n";
+    Mesh nan = testing::uvSphere(8, 10);
+    nan.getVertices()(2, 1) = NAN;
+    writeMesh(nan, "nan.obj");
     fs::create_directory(path("dir.bin"));
     auto write = [&](const std::string& name, const std::string& bytes) {
       std::ofstream(path(name), std::ios::binary) << bytes;
@@ -199,10 +202,12 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     write("wrong_triangles.bin", header(0.01f, 158, 80) + connectivityAndGeometry);
     write("huge_triangles.bin", header(0.01f, INT32_MAX, 82) + connectivityAndGeometry);
   }
+  // Reindexing does no arithmetic on positions and copies them as they are.
+  ASSERT_EQ(run({"-r", "nan.obj", "nan_r.obj"}).status, 0);
   struct Case {
     std::vector<std::string> args;
     ErrorKind kind;
-    std::string file;
+    std::string file;  // named by the error, and the line where one is at fault
     std::string reason = "";  // a part of the error line, where it matters
   };
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
@@ -211,6 +216,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
       {{"-e", "border.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "border.obj"},
       {{"-e", "unused.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "unused.obj"},
+      {{"-e", "nan.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "nan.obj: line 3"},
       {{"-e", "in.obj", "good.bin", "0", "0"}, ErrorKind::BadArgument, "",
        "argument 4 (quantization): '0' is not a positive number"},
       {{"-e", "in.obj", "good.bin", "-1", "0"}, ErrorKind::BadArgument, ""},

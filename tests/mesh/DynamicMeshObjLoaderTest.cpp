@@ -77,6 +77,7 @@ TEST(DynamicMeshObjLoader, FaultsAreErrorsNamingTheirFile) {
     const char* culprit;  // file named by the error
     ErrorKind kind;
     std::string reason;  // prefix of the message
+    Coordinates accepted = Coordinates::Any;
   } cases[] = {
       {"bad line in a later frame", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\nv 1 2\n"}},
        "f1.obj", ErrorKind::MalformedObj, "line 2: vertex line has fewer than three coordinates"},
@@ -88,13 +89,18 @@ TEST(DynamicMeshObjLoader, FaultsAreErrorsNamingTheirFile) {
        "f1.obj", ErrorKind::MalformedObj, "frame has 2 vertex lines, but frame 0 has 3"},
       {"more vertices later", {{"f0.obj", kTriangle}, {"f1.obj", kTriangle + "v 2 2 2\n"}},
        "f1.obj", ErrorKind::MalformedObj, "frame has 4 vertex lines, but frame 0 has 3"},
+      {"infinite coordinate in frame 0", {{"f0.obj", "v 0 0 0\nv 1 0 inf\n"}}, "f0.obj",
+       ErrorKind::OutOfDomain, "line 2: vertex coordinate 3 is not finite: inf", Coordinates::Finite},
+      {"NaN in a later frame", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\nv 1 0 0\nv nan 1 0\n"}},
+       "f1.obj", ErrorKind::OutOfDomain, "line 3: vertex coordinate 1 is not finite: nan",
+       Coordinates::Finite},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string dir = makeFrames("frames-bad", c.files);
     const std::string culprit = dir + "/" + c.culprit;
     try {
-      DynamicMeshObjLoader(dir, "f[0-9]\\.obj").Load();
+      DynamicMeshObjLoader(dir, "f[0-9]\\.obj", c.accepted).Load();
       ADD_FAILURE() << "accepted";
     } catch (const CodecError& e) {
       EXPECT_EQ(e.kind(), c.kind);

@@ -100,6 +100,27 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
   }
 }
 
+TEST(MeshObjLoader, FiniteCoordinatesOnlyWhenAsked) {
+  const struct {
+    std::string text;
+    const char* reason;
+  } cases[] = {
+      {kTriangle + "v 1 nan 0\nv inf 0 0\n", "line 4: vertex coordinate 2 is not finite: nan"},
+      {"v 0 0 -infinity\n", "line 1: vertex coordinate 3 is not finite: -inf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_NO_THROW(MeshObjLoader("in.obj").parse(c.text));
+    try {
+      MeshObjLoader("in.obj", Coordinates::Finite).parse(c.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const OutOfDomain& e) {
+      EXPECT_EQ(e.file(), "in.obj");
+      EXPECT_EQ(std::string(e.what()), c.reason);
+    }
+  }
+}
+
 TEST(MeshObjLoader, LoadsFilesAndRejectsUnreadableOnes) {
   const std::string dir = testing::makeTempDir("objload");
   const Mesh torus = testing::gridTorus(7, 5);
