@@ -227,7 +227,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
     const RunResult r = run(c.args);
     EXPECT_EQ(r.status, static_cast<int>(c.kind)) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("meshcodec: error: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     // Nothing is printed after the banner: not method 6's diagnostics, not the size.
     if (c.args[0] == "-ed") {
