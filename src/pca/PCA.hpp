@@ -49,6 +49,13 @@ class PCA {
   // coefficients with k' <= k (Misuse otherwise).
   AnimationMatrix getData(const Eigen::MatrixXd& coefficients) const;
 
+  // Decoder: frame f of getData(coefficients), rows f, F + f and 2F + f, into x, y and
+  // z (V entries each), bit for bit as getData computes them but in O(V) memory, so
+  // that frames can be written one at a time whatever F is. Misuse as getData, or for
+  // a frame outside 0 .. F - 1.
+  void getFrame(const Eigen::MatrixXd& coefficients, Eigen::Index frame, double* x, double* y,
+                double* z) const;
+
   // Encoder: the exact mean and all eigenvectors; decoder: their dequantized forms.
   const Eigen::VectorXd& getMean() const { return mean; }
   const Eigen::MatrixXd& getBasis() const { return basis; }

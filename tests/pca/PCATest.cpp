@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -209,6 +210,49 @@ TEST(PCA, WrappedSecondDifferencesDecodeExactly) {
   std::stringstream tooFine = binaryStream();
   EXPECT_THROW(PCA::encode(mesh, tooFine, 1, 2.0f / 3e9f), BadArgument);
   EXPECT_TRUE(tooFine.str().empty());
+}
+
+TEST(PCA, FramesMatchTheWholeProductBitForBit) {
+  // Shapes that take each way of summing the product: coefficient by coefficient (tiny),
+  // no terms, one depth block with split sums in the leftover row pair (V = 22, 23) and
+  // columns left over by groups of four (3F = 9, 30), several row blocks (V = 3003),
+  // column blocks (3F = 6000, 900) and depth blocks (k = 900).
+  const struct {
+    int vertices, frames, bases, used;
+  } cases[] = {{4, 2, 3, 3}, {5, 2, 6, 4}, {7, 2, 0, 0}, {13, 2, 1, 1},   {22, 3, 9, 9},
+               {21, 5, 15, 12}, {3003, 10, 10, 10}, {22, 2000, 9, 9}, {23, 300, 900, 900}};
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> index(-1000000, 1000000), difference(-3000, 3000);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.vertices) + " vertices, " + std::to_string(c.frames) + " frames, k " +
+                 std::to_string(c.bases));
+    SubStream sub{{1e-4f}, {}, {}};
+    for (int i = 0; i < 3 * c.frames; ++i) sub.mean.push_back(index(random));
+    for (int j = 0; j < c.bases; ++j) {
+      sub.steps.push_back(1e-3f * static_cast<float>(j + 1));
+      sub.columns.emplace_back();
+      for (int i = 0; i < 3 * c.frames; ++i) sub.columns.back().push_back(difference(random));
+    }
+    std::stringstream s = binaryStream(writeSubStream(sub));
+    const PCA decoder(s, c.bases);
+    // Magnitudes over six decades, with zeros of both signs, so that the order of the
+    // additions shows in the last bits.
+    Eigen::MatrixXd coef(c.vertices, c.used);
+    for (Eigen::Index i = 0; i < coef.size(); ++i) {
+      const double u = unit(random);
+      coef(i) = i % 11 == 0 ? std::copysign(0.0, u) : u * std::pow(10.0, 3 * unit(random));
+    }
+    const AnimationMatrix whole = decoder.getData(coef);
+    std::vector<double> x(c.vertices), y(c.vertices), z(c.vertices);
+    for (int f = 0; f < c.frames; ++f) {
+      decoder.getFrame(coef, f, x.data(), y.data(), z.data());
+      const size_t bytes = x.size() * sizeof(double);
+      ASSERT_EQ(std::memcmp(x.data(), whole.row(f).data(), bytes), 0) << "frame " << f;
+      ASSERT_EQ(std::memcmp(y.data(), whole.row(c.frames + f).data(), bytes), 0) << "frame " << f;
+      ASSERT_EQ(std::memcmp(z.data(), whole.row(2 * c.frames + f).data(), bytes), 0) << "frame " << f;
+    }
+  }
 }
 
 TEST(PCA, EncoderRefusesWhatItCannotCode) {
