@@ -1,12 +1,18 @@
 #include "common/OutputFile.hpp"
 
+#include <linux/magic.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
+#include <vector>
 
 #include "common/CodecError.hpp"
 
@@ -14,18 +20,136 @@ namespace meshcodec {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 std::string systemReason(const char* what, int error) {
   std::string reason = what;
   if (error != 0) reason += std::string(": ") + std::strerror(error);
   return reason;
 }
 
-// Reserves a new, unique file name beside target: a hidden name made of the target's
-// name, the process id and a counter. The "x" mode refuses names that exist, so a
-// leftover of an earlier run or a concurrent writer is never reused.
-std::string createTemporaryBeside(const std::string& target) {
-  namespace fs = std::filesystem;
-  const fs::path path(target);
+// The temporary files that exist, for the handler of SIGINT and SIGTERM to remove. The
+// list is changed only while both signals are blocked, so the handler never sees it
+// half updated; it is never freed, as the handler may run while the program exits.
+struct TemporaryList {
+  std::vector<char*> paths;  // null in a free entry
+  std::vector<std::size_t> freeEntries;
+};
+TemporaryList* temporaries = nullptr;
+
+// Blocks SIGINT and SIGTERM for its lifetime.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    sigprocmask(SIG_BLOCK, &both, &previous);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous;
+};
+
+extern "C" void removeTemporariesAndStop(int signal) {
+  // Only async-signal-safe calls. SA_RESETHAND has restored the default action, so
+  // the signal raised again stops the process as soon as the handler returns.
+  for (char* path : temporaries->paths) {
+    if (path != nullptr) unlink(path);
+  }
+  raise(signal);
+}
+
+// Installs the handler for each signal whose action is still the default one: a
+// signal that the caller of the program ignores stays ignored.
+void installHandler() {
+  sigset_t both;
+  sigemptyset(&both);
+  sigaddset(&both, SIGINT);
+  sigaddset(&both, SIGTERM);
+  for (int signal : {SIGINT, SIGTERM}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = removeTemporariesAndStop;
+    action.sa_mask = both;
+    action.sa_flags = SA_RESETHAND;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+// Called with the signals held.
+std::ptrdiff_t addTemporary(const std::string& path) {
+  if (temporaries == nullptr) {
+    temporaries = new TemporaryList;
+    installHandler();
+  }
+  char* copy = strdup(path.c_str());
+  if (copy == nullptr) throw std::bad_alloc();
+  std::vector<char*>& paths = temporaries->paths;
+  std::vector<std::size_t>& freeEntries = temporaries->freeEntries;
+  if (freeEntries.empty()) {
+    paths.push_back(copy);
+    return static_cast<std::ptrdiff_t>(paths.size() - 1);
+  }
+  const std::size_t entry = freeEntries.back();
+  freeEntries.pop_back();
+  paths[entry] = copy;
+  return static_cast<std::ptrdiff_t>(entry);
+}
+
+// Called with the signals held.
+void dropTemporary(std::ptrdiff_t entry) {
+  if (entry < 0) return;
+  char*& path = temporaries->paths[static_cast<std::size_t>(entry)];
+  std::free(path);
+  path = nullptr;
+  temporaries->freeEntries.push_back(static_cast<std::size_t>(entry));
+}
+
+bool onProcFileSystem(const std::string& path) {
+  std::string directory = fs::path(path).parent_path().string();
+  if (directory.empty()) directory = ".";
+  struct statfs info {};
+  return statfs(directory.c_str(), &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+}
+
+// Where the output goes. Symbolic links are followed to the end of their chain,
+// relative ones from the link's directory, as the system follows them.
+struct Placement {
+  bool direct;       // written through the target itself
+  std::string path;  // the file that the rename replaces (or creates)
+};
+
+Placement placementOf(const std::string& target) {
+  constexpr int kMaxLinks = 40;
+  std::string path = target;
+  for (int links = 0;; ++links) {
+    if (onProcFileSystem(path)) return {true, target};
+    struct stat info {};
+    // A name that does not exist is created by the rename; any other fault shows
+    // when the temporary file is created beside it.
+    if (lstat(path.c_str(), &info) != 0) return {false, path};
+    if (!S_ISLNK(info.st_mode)) return {!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode), path};
+    std::error_code error;
+    const fs::path link = fs::read_symlink(path, error);
+    if (error) throw IoFailure("cannot read the symbolic link " + path + ": " + error.message(), target);
+    if (links == kMaxLinks) throw IoFailure(systemReason("cannot follow the output name", ELOOP), target);
+    path = (link.is_absolute() ? link : fs::path(path).parent_path() / link).string();
+  }
+}
+
+// Reserves a new, unique file name beside `beside`, registered for removal on a signal.
+// The name is short, so that it is legal wherever the target's name is. The "x" mode
+// refuses names that exist, so a leftover of an earlier run or a concurrent writer is
+// never reused.
+std::string createTemporaryBeside(const std::string& beside, const std::string& target,
+                                  std::ptrdiff_t& slot) {
+  const fs::path path(beside);
   const std::string name = path.filename().string();
   if (name.empty() || name == "." || name == "..") {
     throw IoFailure("not a file name", target);
@@ -34,12 +158,14 @@ std::string createTemporaryBeside(const std::string& target) {
   int lastError = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate =
-        (path.parent_path() / ("." + name + "." + std::to_string(getpid()) + "-" +
+        (path.parent_path() / (".meshcodec-" + std::to_string(getpid()) + "-" +
                                std::to_string(counter++) + ".tmp"))
             .string();
+    const SignalsHeld held;
     errno = 0;
     if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
       std::fclose(f);
+      slot = addTemporary(candidate);
       return candidate;
     }
     lastError = errno;
@@ -50,45 +176,93 @@ std::string createTemporaryBeside(const std::string& target) {
 
 }  // namespace
 
-OutputFile::OutputFile(std::string target)
-    : targetPath(std::move(target)), temporaryPath(createTemporaryBeside(targetPath)) {
-  out.open(temporaryPath, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!out) {
+OutputFile::OutputFile(std::string target) : targetPath(std::move(target)), out(new std::ofstream) {
+  const Placement placement = placementOf(targetPath);
+  std::ios::openmode mode = std::ios::out | std::ios::binary;
+  if (placement.direct) {
+    // Appending writes after what the descriptor behind a /proc name already holds
+    // (this program's own standard output, say); a device or FIFO ignores it.
+    mode |= std::ios::app;
+    out->open(targetPath, mode);
+  } else {
+    placePath = placement.path;
+    temporaryPath = createTemporaryBeside(placePath, targetPath, slot);
+    out->open(temporaryPath, mode | std::ios::trunc);
+  }
+  if (!out->is_open()) {
     const int error = errno;
     discard();
     throw IoFailure(systemReason("cannot open the output file", error), targetPath);
   }
 }
 
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : targetPath(std::move(other.targetPath)),
+      placePath(std::move(other.placePath)),
+      temporaryPath(std::move(other.temporaryPath)),
+      out(std::move(other.out)),
+      slot(other.slot),
+      state(other.state) {
+  other.temporaryPath.clear();
+  other.slot = -1;
+  other.state = State::Committed;  // nothing left to remove
+}
+
 OutputFile::~OutputFile() {
-  if (!committed) discard();
+  if (state != State::Committed) discard();
 }
 
 void OutputFile::discard() noexcept {
-  if (out.is_open()) out.close();
-  std::error_code ignored;
-  std::filesystem::remove(temporaryPath, ignored);
+  if (out && out->is_open()) out->close();
+  out.reset();
+  state = State::Failed;
+  if (temporaryPath.empty()) return;
+  const SignalsHeld held;
+  unlink(temporaryPath.c_str());
+  dropTemporary(slot);
+  slot = -1;
+  temporaryPath.clear();
 }
 
-void OutputFile::commit() {
-  if (committed) throw Misuse("output file committed twice", targetPath);
+void OutputFile::close() {
+  if (state == State::Failed) throw Misuse("output file used after a failure", targetPath);
+  if (state != State::Open) return;
   errno = 0;
   // A full disk or an I/O error may only show when the buffer is written out, so
   // the state is read after flush and close.
-  out.flush();
-  if (out.good()) out.close();
-  if (out.fail() || out.bad() || out.is_open()) {
+  out->flush();
+  if (out->good()) out->close();
+  if (out->fail() || out->bad() || out->is_open()) {
     const int error = errno;
     discard();
     throw IoFailure(systemReason("cannot write the output file", error), targetPath);
   }
-  std::error_code renameError;
-  std::filesystem::rename(temporaryPath, targetPath, renameError);
-  if (renameError) {
+  out.reset();
+  // A directory would refuse the rename; finding it now keeps the other files of a
+  // group from being replaced before it.
+  struct stat info {};
+  if (!placePath.empty() && stat(placePath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     discard();
-    throw IoFailure("cannot replace the output file: " + renameError.message(), targetPath);
+    throw IoFailure(systemReason("cannot replace the output file", EISDIR), targetPath);
   }
-  committed = true;
+  state = State::Closed;
+}
+
+void OutputFile::commit() {
+  if (state == State::Committed) throw Misuse("output file committed twice", targetPath);
+  close();
+  if (!temporaryPath.empty()) {
+    const SignalsHeld held;
+    if (std::rename(temporaryPath.c_str(), placePath.c_str()) != 0) {
+      const int error = errno;
+      discard();
+      throw IoFailure(systemReason("cannot replace the output file", error), targetPath);
+    }
+    dropTemporary(slot);
+    slot = -1;
+    temporaryPath.clear();
+  }
+  state = State::Committed;
 }
 
 }  // namespace meshcodec

@@ -3,27 +3,49 @@
 // complete or not touched at all. Writes go to a temporary file beside the target;
 // commit() checks that every write succeeded and renames it into place, and an
 // output that is abandoned (an error on the way) leaves only the earlier file behind.
+//
+// What the target name stands for is kept: a symbolic link stays a link and the file
+// at the end of its chain is replaced (created when the chain ends at a missing name).
+// A device, a FIFO or a socket, and anything reached through /proc (such as
+// /dev/stdout, which names a descriptor of this process), is written directly:
+// replacing it would turn a device into a regular file or detach a file from the
+// descriptor that names it. Such a target cannot be written atomically.
+//
+// Temporary files are removed if the process is stopped by SIGINT or SIGTERM.
 
+#include <cstddef>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace meshcodec {
 
 class OutputFile {
  public:
-  // Creates the temporary file in the target's directory; IoFailure naming the
-  // target when that is impossible (missing directory, no permission, ...).
+  // Creates the temporary file in the directory of the file to replace, or opens the
+  // target that is written directly; IoFailure naming the target when that is
+  // impossible (missing directory, no permission, a loop of links, ...).
   explicit OutputFile(std::string target);
   // Removes the temporary file unless it was committed.
   ~OutputFile();
+  // The moved-from object no longer owns the temporary file.
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&&) = delete;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  std::ostream& stream() { return out; }
+  // Valid until close().
+  std::ostream& stream() { return *out; }
 
-  // Flushes and closes the stream, then replaces the target by the written file.
-  // IoFailure when any write failed or the rename is refused; the target is then
-  // unchanged. Misuse when called twice.
+  // Flushes and closes the stream and checks that every write succeeded: the file is
+  // complete but not in place yet, so that several files can be written before any
+  // of them replaces its target. IoFailure when a write failed, or when the target is
+  // a directory that the file could never replace; the target is then unchanged.
+  void close();
+
+  // close() unless done, then replaces the target by the written file. IoFailure
+  // when close() fails or the rename is refused; the target is then unchanged.
+  // Misuse when called twice.
   void commit();
 
   const std::string& target() const { return targetPath; }
@@ -31,10 +53,12 @@ class OutputFile {
  private:
   void discard() noexcept;
 
-  std::string targetPath;
-  std::string temporaryPath;
-  std::ofstream out;
-  bool committed = false;
+  std::string targetPath;     // as given, for messages
+  std::string placePath;      // the file that the rename replaces; empty when written directly
+  std::string temporaryPath;  // empty when written directly
+  std::unique_ptr<std::ofstream> out;  // null once closed
+  std::ptrdiff_t slot = -1;            // the temporary's entry among those a signal removes
+  enum class State { Open, Closed, Committed, Failed } state = State::Open;
 };
 
 }  // namespace meshcodec
