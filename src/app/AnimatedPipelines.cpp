@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -101,26 +102,31 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
         }
       }
     }
-    std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";
-
     OutputFile file(out);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.commit();
+    std::cout << static_cast<std::int64_t>(bytes.size()) << "\n";
   } catch (...) {
     rethrowNamingFile(directory);
   }
 }
 
 void decodeDynamic(std::string in, std::string prefix, int method) {
-  std::vector<DynamicMesh> meshes;
+  // Only the first mesh is written; the others are decoded to check the file. Its
+  // frames are computed one at a time as they are written, so that memory does not
+  // grow with the frame count beyond the PCA sub-stream itself.
+  TriangleList triangles;
+  std::optional<PCA> pca;
+  CoefficientMatrix coefficients;
+  std::int32_t frames = 0;
   try {
     const std::string bytes = readCompressedFile(in);
     if (static_cast<std::int64_t>(bytes.size()) < kHeaderBytes) {
       throw CorruptStream("the file has " + std::to_string(bytes.size()) + " bytes, fewer than its 16-byte header");
     }
     const std::uint32_t meshCount = uint32At(bytes, 0);
-    const std::int32_t frames = int32At(bytes, 4);
+    frames = int32At(bytes, 4);
     const std::int32_t bases = int32At(bytes, 8);
     const float q = floatAt(bytes, 12);
     if (meshCount == 0) throw CorruptStream("header: the file holds no mesh");
@@ -143,20 +149,22 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       s.seekg(record + kRecordHeaderBytes);
       TriangleList tris = EdgeBreaker::decode(triangleCount, s);
       requireDecodedCounts(tris, triangleCount, vertexCount);
-      const PCA pca(s, bases);
-      if (pca.getMean().size() != 3 * static_cast<Eigen::Index>(frames)) {
-        throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " + std::to_string(pca.getMean().size()) +
-                            " entries for " + std::to_string(frames) + " frames");
+      PCA meshPca(s, bases);
+      if (meshPca.getMean().size() != 3 * static_cast<Eigen::Index>(frames)) {
+        throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " +
+                            std::to_string(meshPca.getMean().size()) + " entries for " + std::to_string(frames) +
+                            " frames");
       }
       // Method 6 and numbers without a coder read no geometry sub-stream: the
       // coefficients stay empty and the frames hold face lines only.
       const GeometryMethod* coder = animatedMethod(method);
-      const CoefficientMatrix coefficients =
+      CoefficientMatrix meshCoefficients =
           coder && coder->hasDecoder() ? coder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
-      DynamicMesh mesh(0, frames, 0);
-      mesh.setTriangles(tris);
-      mesh.setVertices(pca.getData(coefficients));
-      meshes.push_back(std::move(mesh));
+      if (i == 0) {
+        triangles = std::move(tris);
+        pca.emplace(std::move(meshPca));
+        coefficients = std::move(meshCoefficients);
+      }
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
     const GeometryMethod* coder = animatedMethod(method);
@@ -164,7 +172,12 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   } catch (...) {
     rethrowNamingFile(in);
   }
-  DynamicMeshObjSaver(prefix, ".obj").Save(meshes.front());
+  const Eigen::Index vertexCount = coefficients.rows();
+  Eigen::Matrix<double, 3, Eigen::Dynamic, Eigen::RowMajor> frame(3, vertexCount);
+  DynamicMeshObjSaver(prefix, ".obj").Save(frames, vertexCount, triangles, [&](int f) {
+    pca->getFrame(coefficients, f, frame.row(0).data(), frame.row(1).data(), frame.row(2).data());
+    return FramePositions{frame.row(0).data(), frame.row(1).data(), frame.row(2).data()};
+  });
 }
 
 void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {

@@ -1,11 +1,13 @@
 #include "mesh/DynamicMeshObjSaver.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <iomanip>
 #include <iostream>
 #include <new>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
@@ -48,16 +50,30 @@ std::string DynamicMeshObjSaver::frameFileName(int frame) const {
 void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   // The matrix may have been replaced after construction, so its rows and not the
   // mesh's frame count say how many frames there are.
-  const Eigen::Index frames = mesh.getVertices().rows() / 3;
+  const AnimationMatrix& v = mesh.getVertices();
+  const Eigen::Index frames = v.rows() / 3;
+  // Rows f, F + f and 2F + f are contiguous in the row-major matrix.
+  Save(static_cast<int>(frames), v.cols(), mesh.getTriangles(), [&](int f) {
+    return FramePositions{v.row(f).data(), v.row(frames + f).data(), v.row(2 * frames + f).data()};
+  });
+}
+
+void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const TriangleList& triangles,
+                               const std::function<FramePositions(int frame)>& positionsOf) const {
   std::string name = prefix;  // the frame being written, for an allocation failure
   try {
-    for (Eigen::Index f = 0; f < frames; ++f) {
-      name = frameFileName(static_cast<int>(f));
+    // Grown as frames are written rather than reserved for the count a file states.
+    std::vector<OutputFile> written;
+    for (int f = 0; f < frames; ++f) {
+      name = frameFileName(f);
       OutputFile file(name);
-      saveVertices(file.stream(), mesh, static_cast<int>(f));
-      saveTriangles(file.stream(), mesh);
-      file.commit();
+      saveVertices(file.stream(), vertexCount, positionsOf(f));
+      saveTriangles(file.stream(), triangles);
+      file.close();
+      written.push_back(std::move(file));
     }
+    name = prefix;
+    for (OutputFile& file : written) file.commit();
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note
   } catch (const std::bad_alloc&) {
@@ -67,14 +83,12 @@ void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   }
 }
 
-void DynamicMeshObjSaver::saveVertices(std::ostream& os, const DynamicMesh& mesh, int frame) const {
-  const AnimationMatrix& v = mesh.getVertices();
-  const Eigen::Index frames = v.rows() / 3;
-  // Rows f, F + f and 2F + f are contiguous in the row-major matrix.
-  const double* xs = v.row(frame).data();
-  const double* ys = v.row(frames + frame).data();
-  const double* zs = v.row(2 * frames + frame).data();
-  writeLines(os, v.cols(), [&](char* out, Eigen::Index j) {
+void DynamicMeshObjSaver::saveVertices(std::ostream& os, Eigen::Index vertexCount,
+                                       const FramePositions& positions) const {
+  const double* xs = positions.x;
+  const double* ys = positions.y;
+  const double* zs = positions.z;
+  writeLines(os, vertexCount, [&](char* out, Eigen::Index j) {
     *out++ = 'v';
     *out++ = ' ';
     out = formatDouble(out, xs[j]);
@@ -87,8 +101,7 @@ void DynamicMeshObjSaver::saveVertices(std::ostream& os, const DynamicMesh& mesh
   });
 }
 
-void DynamicMeshObjSaver::saveTriangles(std::ostream& os, const DynamicMesh& mesh) const {
-  const TriangleList& triangles = mesh.getTriangles();
+void DynamicMeshObjSaver::saveTriangles(std::ostream& os, const TriangleList& triangles) const {
   writeLines(os, static_cast<Eigen::Index>(triangles.size()), [&](char* out, Eigen::Index t) {
     *out++ = 'f';
     for (unsigned int corner : triangles[static_cast<size_t>(t)]) {
