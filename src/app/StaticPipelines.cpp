@@ -59,7 +59,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     if (!(std::isfinite(q) && q > 0)) {
       throw OutOfDomain("the average edge length is zero, so there is no quantization step");
     }
-    std::cout << static_cast<std::int64_t>(s.tellp()) << "\t";
+    const std::int64_t connectivityEnd = s.tellp();
 
     OutputFile map("map.txt");
     for (int entry : order) map.stream() << entry << "\n";
@@ -76,13 +76,16 @@ void encode(std::string in, std::string out, float quantization, int method) {
         throw e.naming("quantization", quantization);
       }
     }
-    std::cout << static_cast<std::int64_t>(s.tellp()) << "\n";
-
     OutputFile file(out);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    // Both files are written before either replaces its target, and the positions
+    // are printed once both are in place.
+    file.close();
+    map.close();
     file.commit();
     map.commit();
+    std::cout << connectivityEnd << "\t" << static_cast<std::int64_t>(bytes.size()) << "\n";
   } catch (...) {
     rethrowNamingFile(in);
   }
