@@ -1,5 +1,6 @@
 #include "common/OutputFile.hpp"
 
+#include <fcntl.h>
 #include <linux/magic.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <streambuf>
 #include <utility>
 #include <vector>
 
@@ -24,7 +27,7 @@ namespace fs = std::filesystem;
 
 std::string systemReason(const char* what, int error) {
   std::string reason = what;
-  if (error != 0) reason += std::string(": ") + std::strerror(error);
+  if (error > 0) reason += std::string(": ") + std::strerror(error);
   return reason;
 }
 
@@ -121,20 +124,42 @@ bool onProcFileSystem(const std::string& path) {
 // Where the output goes. Symbolic links are followed to the end of their chain,
 // relative ones from the link's directory, as the system follows them.
 struct Placement {
-  bool direct;       // written through the target itself
-  std::string path;  // the file that the rename replaces (or creates)
+  enum Kind { Replace, Direct, OwnDescriptor } kind;
+  std::string path;  // Replace: the file that the rename replaces (or creates)
+  int descriptor;    // OwnDescriptor: the descriptor that the name stands for
 };
+
+bool sameFile(const std::string& a, const char* b) {
+  struct stat first {}, second {};
+  return stat(a.c_str(), &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+// A name in this process's descriptor directory, whatever way leads there.
+int ownDescriptor(const std::string& path) {
+  const fs::path name(path);
+  const std::string number = name.filename().string();
+  if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
+  std::string directory = name.parent_path().string();
+  return sameFile(directory.empty() ? "." : directory, "/proc/self/fd") ? std::stoi(number) : -1;
+}
 
 Placement placementOf(const std::string& target) {
   constexpr int kMaxLinks = 40;
   std::string path = target;
   for (int links = 0;; ++links) {
-    if (onProcFileSystem(path)) return {true, target};
+    if (onProcFileSystem(path)) {
+      const int descriptor = ownDescriptor(path);
+      return {descriptor < 0 ? Placement::Direct : Placement::OwnDescriptor, target, descriptor};
+    }
     struct stat info {};
     // A name that does not exist is created by the rename; any other fault shows
     // when the temporary file is created beside it.
-    if (lstat(path.c_str(), &info) != 0) return {false, path};
-    if (!S_ISLNK(info.st_mode)) return {!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode), path};
+    if (lstat(path.c_str(), &info) != 0) return {Placement::Replace, path, -1};
+    if (!S_ISLNK(info.st_mode)) {
+      const bool replace = S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
+      return {replace ? Placement::Replace : Placement::Direct, path, -1};
+    }
     std::error_code error;
     const fs::path link = fs::read_symlink(path, error);
     if (error) throw IoFailure("cannot read the symbolic link " + path + ": " + error.message(), target);
@@ -143,12 +168,12 @@ Placement placementOf(const std::string& target) {
   }
 }
 
-// Reserves a new, unique file name beside `beside`, registered for removal on a signal.
-// The name is short, so that it is legal wherever the target's name is. The "x" mode
-// refuses names that exist, so a leftover of an earlier run or a concurrent writer is
-// never reused.
-std::string createTemporaryBeside(const std::string& beside, const std::string& target,
-                                  std::ptrdiff_t& slot) {
+// Creates a new file beside `beside` and returns its descriptor, the file registered
+// for removal on a signal. The name is short, so that it is legal wherever the
+// target's name is; O_EXCL refuses names that exist, so a leftover of an earlier run
+// or a concurrent writer is never reused.
+int createTemporaryBeside(const std::string& beside, const std::string& target, std::string& temporary,
+                          std::ptrdiff_t& slot) {
   const fs::path path(beside);
   const std::string name = path.filename().string();
   if (name.empty() || name == "." || name == "..") {
@@ -162,11 +187,11 @@ std::string createTemporaryBeside(const std::string& beside, const std::string& 
                                std::to_string(counter++) + ".tmp"))
             .string();
     const SignalsHeld held;
-    errno = 0;
-    if (std::FILE* f = std::fopen(candidate.c_str(), "wbx")) {
-      std::fclose(f);
+    const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor >= 0) {
+      temporary = candidate;
       slot = addTemporary(candidate);
-      return candidate;
+      return descriptor;
     }
     lastError = errno;
     if (lastError != EEXIST) break;
@@ -176,25 +201,92 @@ std::string createTemporaryBeside(const std::string& beside, const std::string& 
 
 }  // namespace
 
-OutputFile::OutputFile(std::string target) : targetPath(std::move(target)), out(new std::ofstream) {
-  const Placement placement = placementOf(targetPath);
-  std::ios::openmode mode = std::ios::out | std::ios::binary;
-  if (placement.direct) {
-    // Appending writes after what the descriptor behind a /proc name already holds
-    // (this program's own standard output, say); a device or FIFO ignores it.
-    mode |= std::ios::app;
-    out->open(targetPath, mode);
-  } else {
-    placePath = placement.path;
-    temporaryPath = createTemporaryBeside(placePath, targetPath, slot);
-    out->open(temporaryPath, mode | std::ios::trunc);
+// A stream that writes through a file descriptor and keeps the first error of a
+// write or of closing, which a full disk may only report then.
+class OutputFile::Descriptor : public std::streambuf {
+ public:
+  explicit Descriptor(int descriptor) : descriptor(descriptor), stream(this) {
+    setp(buffer, buffer + sizeof buffer);
   }
-  if (!out->is_open()) {
+  ~Descriptor() override {
+    if (descriptor >= 0) ::close(descriptor);
+  }
+
+  // Writes out the buffer and closes the descriptor; the errno of the first failure,
+  // -1 for a stream that failed otherwise, 0 when every byte was written.
+  int finish() {
+    drain();
+    if (::close(descriptor) != 0 && error == 0) error = errno;
+    descriptor = -1;
+    if (error == 0 && stream.fail()) error = -1;
+    return error;
+  }
+
+  std::ostream& out() { return stream; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  bool drain() {
+    for (const char* next = pbase(); next < pptr() && error == 0;) {
+      const ssize_t written = ::write(descriptor, next, static_cast<size_t>(pptr() - next));
+      if (written < 0 && errno != EINTR) error = errno;
+      if (written > 0) next += written;
+    }
+    setp(buffer, buffer + sizeof buffer);
+    return error == 0;
+  }
+
+  int descriptor;
+  int error = 0;
+  std::ostream stream;
+  char buffer[1 << 16];
+};
+
+OutputFile::OutputFile(std::string target) : targetPath(std::move(target)) {
+  const Placement placement = placementOf(targetPath);
+  int descriptor = -1;
+  switch (placement.kind) {
+    case Placement::Replace:
+      placePath = placement.path;
+      descriptor = createTemporaryBeside(placePath, targetPath, temporaryPath, slot);
+      break;
+    case Placement::OwnDescriptor:
+      // What the program has printed on standard output goes first, as it would
+      // on a terminal.
+      std::cout.flush();
+      descriptor = fcntl(placement.descriptor, F_DUPFD_CLOEXEC, 0);
+      break;
+    case Placement::Direct:
+      // Appending writes after what a file behind a /proc name already holds; a
+      // device or a FIFO ignores it.
+      descriptor = open(placement.path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+      break;
+  }
+  if (descriptor < 0) {
     const int error = errno;
     discard();
     throw IoFailure(systemReason("cannot open the output file", error), targetPath);
   }
+  try {
+    out = std::make_unique<Descriptor>(descriptor);
+  } catch (...) {
+    ::close(descriptor);
+    discard();
+    throw;
+  }
 }
+
+std::ostream& OutputFile::stream() { return out->out(); }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : targetPath(std::move(other.targetPath)),
@@ -213,7 +305,6 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::discard() noexcept {
-  if (out && out->is_open()) out->close();
   out.reset();
   state = State::Failed;
   if (temporaryPath.empty()) return;
@@ -227,13 +318,8 @@ void OutputFile::discard() noexcept {
 void OutputFile::close() {
   if (state == State::Failed) throw Misuse("output file used after a failure", targetPath);
   if (state != State::Open) return;
-  errno = 0;
-  // A full disk or an I/O error may only show when the buffer is written out, so
-  // the state is read after flush and close.
-  out->flush();
-  if (out->good()) out->close();
-  if (out->fail() || out->bad() || out->is_open()) {
-    const int error = errno;
+  const int error = out->finish();
+  if (error != 0) {
     discard();
     throw IoFailure(systemReason("cannot write the output file", error), targetPath);
   }

@@ -6,16 +6,18 @@
 //
 // What the target name stands for is kept: a symbolic link stays a link and the file
 // at the end of its chain is replaced (created when the chain ends at a missing name).
-// A device, a FIFO or a socket, and anything reached through /proc (such as
-// /dev/stdout, which names a descriptor of this process), is written directly:
-// replacing it would turn a device into a regular file or detach a file from the
-// descriptor that names it. Such a target cannot be written atomically.
+// A device, a FIFO or a socket, and anything reached through /proc, is written
+// directly: replacing it would turn a device into a regular file or detach a file
+// from the descriptor that names it. A name of one of this process's descriptors
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written through that descriptor, after
+// what it has written, as standard output is after the banner. Such a target cannot
+// be written atomically.
 //
 // Temporary files are removed if the process is stopped by SIGINT or SIGTERM.
 
 #include <cstddef>
-#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 namespace meshcodec {
@@ -35,7 +37,7 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Valid until close().
-  std::ostream& stream() { return *out; }
+  std::ostream& stream();
 
   // Flushes and closes the stream and checks that every write succeeded: the file is
   // complete but not in place yet, so that several files can be written before any
@@ -56,7 +58,8 @@ class OutputFile {
   std::string targetPath;     // as given, for messages
   std::string placePath;      // the file that the rename replaces; empty when written directly
   std::string temporaryPath;  // empty when written directly
-  std::unique_ptr<std::ofstream> out;  // null once closed
+  class Descriptor;                    // the open file and a stream on it
+  std::unique_ptr<Descriptor> out;     // null once closed
   std::ptrdiff_t slot = -1;            // the temporary's entry among those a signal removes
   enum class State { Open, Closed, Committed, Failed } state = State::Open;
 };
