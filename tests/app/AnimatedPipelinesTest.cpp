@@ -2,14 +2,23 @@
 // deforming mesh with every method, the container layout, the frame files written,
 // and the inputs that must end in one error line.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "common/CodecError.hpp"
+#include "connectivity/EdgeBreaker.hpp"
+#include "entropy/ArithCoder.hpp"
+#include "entropy/DirectCoder.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
@@ -169,6 +178,7 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   testing::writeObj(inf, path("inf_ref.obj"));
   // Reindexing does no arithmetic on positions and copies them as they are.
   ASSERT_EQ(run({"-rd", "nan_frames", "mesh_[0-9]+\\.obj", "r_"}).status, 0);
+  fs::create_directories(path("a_directory"));
 
   struct Case {
     std::vector<std::string> args;
@@ -215,6 +225,7 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
        "nan_frames/mesh_00003.obj: line 5: vertex coordinate 1 is not finite: nan"},
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "4", "inf_ref.obj"}, ErrorKind::OutOfDomain,
        "inf_ref.obj: line 7: vertex coordinate 3 is not finite: -inf"},
+      {{"-ed", "frames", regex, "a_directory", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::IoFailure},
       {{"-dd", "missing.bin", "o_", "0"}, ErrorKind::UnreadableInput},
       {{"-dd", "frames", "o_", "0"}, ErrorKind::UnreadableInput, "frames: cannot read"},
       {{"-dd", "short.bin", "o_", "0"}, ErrorKind::CorruptStream},
@@ -236,6 +247,78 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     }
     EXPECT_FALSE(fs::exists(path("x.bin")));
     EXPECT_FALSE(fs::exists(path(frameName("o_", 0))));
+  }
+}
+
+TEST_F(AnimatedPipelinesTest, FrameFilesAreAllOrNothing) {
+  // Frame 3's name is taken by a directory: no frame replaces an earlier file and no
+  // temporary file is left.
+  ASSERT_EQ(encode("a.bin", 0).status, 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-dd", "a.bin", "out/o_", "0"}, {"-rd", "frames", "mesh_[0-9]+\\.obj", "out/o_"}}) {
+    SCOPED_TRACE(args[0]);
+    fs::remove_all(path("out"));
+    fs::create_directories(path("out/" + frameName("o_", 3)));
+    std::ofstream(path("out/" + frameName("o_", 0))) << "earlier";
+    const RunResult r = run(args);
+    EXPECT_EQ(r.status, static_cast<int>(ErrorKind::IoFailure)) << r.err;
+    EXPECT_EQ(testing::readFile(path("out/" + frameName("o_", 0))), "earlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("out")), fs::directory_iterator()), 2);
+  }
+}
+
+// The file with the PCA sub-stream of a file without bases rewritten for `frames`
+// frames: the mean trajectory repeated.
+std::string withFrames(const std::string& bytes, int32_t frames) {
+  std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
+  int32_t triangles;
+  std::memcpy(&triangles, bytes.data() + 16, 4);
+  s.seekg(24);
+  EdgeBreaker::decode(triangles, s);
+  const std::streamoff pcaStart = s.tellg();
+  const std::vector<float> steps = DirectCoder::decode(s, 1);
+  const std::vector<int> mean = ArithCoder::decode(s, true);
+  const int from = static_cast<int>(mean.size() / 3);
+  std::vector<int> repeated;
+  for (int c = 0; c < 3; ++c) {
+    for (int f = 0; f < frames; ++f) repeated.push_back(mean[c * from + f % from]);
+  }
+  std::stringstream out(std::ios::in | std::ios::out | std::ios::binary);
+  out << bytes.substr(0, static_cast<size_t>(pcaStart));
+  DirectCoder::encode(steps, out, false);
+  ArithCoder::encode(repeated, out, true);
+  out << bytes.substr(static_cast<size_t>(s.tellg()));
+  std::string result = out.str();
+  std::memcpy(&result[4], &frames, 4);
+  return result;
+}
+
+TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
+  ASSERT_EQ(encode("a.bin", 0, "0").status, 0);
+  std::ofstream(path("long.bin"), std::ios::binary) << withFrames(testing::readFile(path("a.bin")), 20000);
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    fs::remove_all(path("out"));
+    fs::create_directory(path("out"));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (chdir(dir.c_str()) == 0 && dup2(null, 1) == 1) {
+        execl(MESHCODEC_EXE, MESHCODEC_EXE, "-dd", "long.bin", "out/f", "0", static_cast<char*>(nullptr));
+      }
+      _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Stopped while it writes the frames' temporary files.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fs::is_empty(path("out")) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_TRUE(fs::is_empty(path("out")));
   }
 }
 

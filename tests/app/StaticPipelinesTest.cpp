@@ -156,6 +156,22 @@ TEST_F(StaticPipelinesTest, PrintedPositionsMapFileAndReproducibility) {
   EXPECT_EQ(testing::readFile(path("a.bin")), testing::readFile(path("b.bin")));
 }
 
+TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
+  // The runner sends standard output to a regular file: /dev/stdout names it through
+  // /proc, and the output goes after the banner, as on a terminal.
+  writeMesh(testing::uvSphere(10, 12), "in.obj");
+  ASSERT_EQ(run({"-e", "in.obj", "a.bin", "0.01", "1"}).status, 0);
+  ASSERT_EQ(run({"-d", "a.bin", "a.obj", "1"}).status, 0);
+  const RunResult d = run({"-d", "a.bin", "/dev/stdout", "1"});
+  ASSERT_EQ(d.status, 0) << d.err;
+  EXPECT_EQ(withoutBanner(d.out), testing::readFile(path("a.obj")));
+  const RunResult e = run({"-e", "in.obj", "/dev/stdout", "0.01", "1"});
+  ASSERT_EQ(e.status, 0) << e.err;
+  const std::string bytes = testing::readFile(path("a.bin"));
+  EXPECT_EQ(withoutBanner(e.out).substr(0, bytes.size()), bytes);
+  EXPECT_EQ(withoutBanner(e.out).substr(bytes.size()), withoutBanner(run({"-e", "in.obj", "b.bin", "0.01", "1"}).out));
+}
+
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
   writeMesh(testing::uvSphere(10, 12), "in.obj");
   ASSERT_EQ(run({"-e", "in.obj", "a.bin", "0.01x", "2.7"}).status, 0);
@@ -179,6 +195,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   writeMesh(testing::uvSphere(8, 10), "in.obj");
   ASSERT_EQ(run({"-e", "in.obj", "good.bin", "0.01", "0"}).status, 0);
   const std::string good = testing::readFile(path("good.bin"));
+  fs::create_directory(path("a_directory"));
   const std::string connectivityAndGeometry = good.substr(12);
   {
     std::ofstream(path("not_obj.obj")) << "v 1 2\n";
@@ -226,6 +243,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "good.bin", "1e-9", "2"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
+      {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
       {{"-d", "dir.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "dir.bin"},
@@ -249,6 +267,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    if (c.args[0] == "-e") {
+      EXPECT_EQ(withoutBanner(r.out), "");  // no position of a file not written
+    }
     // The earlier output survives and nothing new (no temporary, no map) is left.
     EXPECT_EQ(testing::readFile(path("good.bin")), good);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),

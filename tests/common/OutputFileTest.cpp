@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -67,6 +71,98 @@ TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   OutputFile ontoDirectory(dir + "/sub");
   EXPECT_THROW(ontoDirectory.commit(), IoFailure);
   EXPECT_TRUE(fs::is_directory(dir + "/sub"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, LinksStayLinksAndTheFileAtTheEndOfTheChainIsReplaced) {
+  // link -> relative link -> out.txt; a dangling link gets its target created; the
+  // longest legal name still leaves room for the temporary name.
+  fs::create_directory(dir + "/sub");
+  fs::create_symlink("sub/hop", dir + "/link");
+  fs::create_symlink("../out.txt", dir + "/sub/hop");
+  fs::create_symlink(dir + "/sub/made.txt", dir + "/dangling");
+  const std::string longest = dir + "/" + std::string(255, 'n');
+  for (const std::string& name : {dir + "/link", dir + "/dangling", longest}) {
+    OutputFile file(name);
+    file.stream() << "through " << name.size();
+    file.commit();
+  }
+  EXPECT_TRUE(fs::is_symlink(dir + "/link"));
+  EXPECT_TRUE(fs::is_symlink(dir + "/sub/hop"));
+  EXPECT_TRUE(fs::is_symlink(dir + "/dangling"));
+  EXPECT_EQ(testing::readFile(target), "through " + std::to_string(dir.size() + 5));
+  EXPECT_EQ(testing::readFile(dir + "/sub/made.txt"), "through " + std::to_string(dir.size() + 9));
+  EXPECT_EQ(testing::readFile(longest), "through " + std::to_string(longest.size()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/sub"), fs::directory_iterator()), 2);
+
+  fs::create_symlink("loop_b", dir + "/loop_a");
+  fs::create_symlink("loop_a", dir + "/loop_b");
+  EXPECT_THROW(OutputFile(dir + "/loop_a"), IoFailure);
+}
+
+TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
+  // A FIFO: its reader, already there, gets what was written.
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  const int reader = open((dir + "/fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  {
+    OutputFile file(dir + "/fifo");
+    file.stream() << "through the fifo";
+    file.commit();
+  }
+  char read[32] = {};
+  EXPECT_EQ(::read(reader, read, sizeof read), 16);
+  close(reader);
+  EXPECT_STREQ(read, "through the fifo");
+  EXPECT_TRUE(fs::is_fifo(dir + "/fifo"));
+
+  // A file named through /proc/self/fd and /dev/fd is written where its descriptor
+  // writes, after what it holds, and is not replaced.
+  const int fd = open(target.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  struct stat before {};
+  fstat(fd, &before);
+  for (const std::string name : {"/proc/self/fd/", "/dev/fd/"}) {
+    OutputFile file(name + std::to_string(fd));
+    file.stream() << " " << name;
+    file.commit();
+  }
+  struct stat after {};
+  stat(target.c_str(), &after);
+  close(fd);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(testing::readFile(target), "earlier /proc/self/fd/ /dev/fd/");
+
+  // Character devices like the system's null and full devices: they stay devices, and
+  // a write that the device refuses is an IoFailure.
+  if (mknod((dir + "/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0 ||
+      mknod((dir + "/full").c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0) {
+    GTEST_SKIP() << "cannot create device nodes here";
+  }
+  OutputFile sink(dir + "/null");
+  sink.stream() << "gone";
+  sink.commit();
+  OutputFile full(dir + "/full");
+  full.stream() << "no room";
+  EXPECT_THROW(full.commit(), IoFailure);
+  for (const char* name : {"/null", "/full"}) EXPECT_TRUE(fs::is_character_file(dir + name)) << name;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
+}
+
+TEST_F(OutputFileTest, FilesClosedTogetherAreReplacedTogether) {
+  // close() checks every write before any file is in place; a directory in the way
+  // shows there, before the other files are replaced.
+  fs::create_directory(dir + "/sub");
+  OutputFile first(target);
+  first.stream() << "first";
+  first.close();
+  OutputFile blocked(dir + "/sub");
+  EXPECT_THROW(blocked.close(), IoFailure);
+  EXPECT_EQ(testing::readFile(target), "earlier");
+  OutputFile moved(std::move(first));
+  moved.commit();
+  EXPECT_EQ(testing::readFile(target), "first");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
