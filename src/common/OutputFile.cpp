@@ -40,14 +40,19 @@ struct TemporaryList {
 };
 TemporaryList* temporaries = nullptr;
 
+sigset_t stopSignals() {
+  sigset_t both;
+  sigemptyset(&both);
+  sigaddset(&both, SIGINT);
+  sigaddset(&both, SIGTERM);
+  return both;
+}
+
 // Blocks SIGINT and SIGTERM for its lifetime.
 class SignalsHeld {
  public:
   SignalsHeld() {
-    sigset_t both;
-    sigemptyset(&both);
-    sigaddset(&both, SIGINT);
-    sigaddset(&both, SIGTERM);
+    const sigset_t both = stopSignals();
     sigprocmask(SIG_BLOCK, &both, &previous);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
@@ -70,16 +75,12 @@ extern "C" void removeTemporariesAndStop(int signal) {
 // Installs the handler for each signal whose action is still the default one: a
 // signal that the caller of the program ignores stays ignored.
 void installHandler() {
-  sigset_t both;
-  sigemptyset(&both);
-  sigaddset(&both, SIGINT);
-  sigaddset(&both, SIGTERM);
   for (int signal : {SIGINT, SIGTERM}) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
     struct sigaction action {};
     action.sa_handler = removeTemporariesAndStop;
-    action.sa_mask = both;
+    action.sa_mask = stopSignals();
     action.sa_flags = SA_RESETHAND;
     sigaction(signal, &action, nullptr);
   }
@@ -91,14 +92,16 @@ std::ptrdiff_t addTemporary(const std::string& path) {
     temporaries = new TemporaryList;
     installHandler();
   }
-  char* copy = strdup(path.c_str());
-  if (copy == nullptr) throw std::bad_alloc();
   std::vector<char*>& paths = temporaries->paths;
   std::vector<std::size_t>& freeEntries = temporaries->freeEntries;
   if (freeEntries.empty()) {
-    paths.push_back(copy);
-    return static_cast<std::ptrdiff_t>(paths.size() - 1);
+    paths.push_back(nullptr);
+    freeEntries.push_back(paths.size() - 1);
+    // Room for every entry to be free, so that dropTemporary cannot fail.
+    freeEntries.reserve(paths.size());
   }
+  char* copy = strdup(path.c_str());
+  if (copy == nullptr) throw std::bad_alloc();
   const std::size_t entry = freeEntries.back();
   freeEntries.pop_back();
   paths[entry] = copy;
@@ -189,8 +192,14 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
     const SignalsHeld held;
     const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor >= 0) {
+      try {
+        slot = addTemporary(candidate);
+      } catch (...) {
+        ::close(descriptor);
+        unlink(candidate.c_str());
+        throw;
+      }
       temporary = candidate;
-      slot = addTemporary(candidate);
       return descriptor;
     }
     lastError = errno;
@@ -239,8 +248,11 @@ class OutputFile::Descriptor : public std::streambuf {
   bool drain() {
     for (const char* next = pbase(); next < pptr() && error == 0;) {
       const ssize_t written = ::write(descriptor, next, static_cast<size_t>(pptr() - next));
-      if (written < 0 && errno != EINTR) error = errno;
-      if (written > 0) next += written;
+      if (written > 0) {
+        next += written;
+      } else if (written == 0 || errno != EINTR) {
+        error = written == 0 ? EIO : errno;  // a device that takes nothing would loop forever
+      }
     }
     setp(buffer, buffer + sizeof buffer);
     return error == 0;

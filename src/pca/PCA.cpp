@@ -81,6 +81,12 @@ void integrateColumn(const std::vector<int>& d, float step, Eigen::Index frames,
   }
 }
 
+void requireBasisFor(const Eigen::MatrixXd& coefficients, const Eigen::MatrixXd& basis) {
+  if (coefficients.cols() > basis.cols()) {
+    throw Misuse("PCA: " + std::to_string(coefficients.cols()) + " coefficient columns for " +
+                 std::to_string(basis.cols()) + " basis vectors");
+  }
+}
 
 // getFrame sums each position's k terms in the order in which getData's matrix
 // product sums them, which the decoded bits depend on. Eigen evaluates that product as
@@ -91,8 +97,8 @@ void integrateColumn(const std::vector<int>& d, float step, Eigen::Index frames,
 //   kc terms a sum started at zero is added to it. Vertices come in row blocks of mc
 //   and entries in column blocks of nc, the three sizes chosen for these dimensions
 //   and this machine's caches. Within a depth block the terms are added in order,
-//   except where the kernel takes rows one packet at a time (the pair of rows left of
-//   a row block after its groups of four) against a group of four columns: there even
+//   except where the kernel takes rows one packet at a time (the pair of rows left
+//   over in a row block after its groups of four) against a group of four columns: there even
 //   and odd terms are summed apart up to the last multiple of eight, the two sums
 //   added, and the remaining terms added in order.
 // The kernel's shape that this describes is fixed by the build (SSE2 without fused
@@ -126,8 +132,8 @@ class ProductOrder {
     }
   }
 
-  // Entry r (row r of the 3F x V result) of every vertex: sum(r)[v] = the product's
-  // value, added to the mean afterwards. acc holds V scratch entries.
+  // Writes row r of the product (entry r of every vertex's trajectory, before the mean
+  // is added) to out; acc holds V scratch entries.
   void sum(const Eigen::MatrixXd& basis, Eigen::Index firstColumn, const Eigen::MatrixXd& coefficients,
            Eigen::Index r, double* out, double* acc) const {
     const Eigen::Index vertices = coefficients.rows();
@@ -136,7 +142,9 @@ class ProductOrder {
     };
     if (coefficientWise) {
       for (Eigen::Index v = 0; v < vertices; ++v) out[v] = term(0, v);
-      for (Eigen::Index j = 1; j < depth; ++j) addColumn(basis(r, firstColumn + j), coefficients.col(j).data(), vertices, out);
+      for (Eigen::Index j = 1; j < depth; ++j) {
+        addColumn(basis(r, firstColumn + j), coefficients.col(j).data(), vertices, out);
+      }
       return;
     }
     std::fill(out, out + vertices, 0.0);
@@ -329,10 +337,7 @@ PCA::PCA(std::iostream& s, int bases) {
 }
 
 AnimationMatrix PCA::getData(const Eigen::MatrixXd& coefficients) const {
-  if (coefficients.cols() > basis.cols()) {
-    throw Misuse("PCA: " + std::to_string(coefficients.cols()) + " coefficient columns for " +
-                 std::to_string(basis.cols()) + " basis vectors");
-  }
+  requireBasisFor(coefficients, basis);
   AnimationMatrix result = basis.rightCols(coefficients.cols()) * coefficients.transpose();
   result.colwise() += mean;
   return result;
@@ -340,10 +345,7 @@ AnimationMatrix PCA::getData(const Eigen::MatrixXd& coefficients) const {
 
 void PCA::getFrame(const Eigen::MatrixXd& coefficients, Eigen::Index frame, double* x, double* y,
                    double* z) const {
-  if (coefficients.cols() > basis.cols()) {
-    throw Misuse("PCA: " + std::to_string(coefficients.cols()) + " coefficient columns for " +
-                 std::to_string(basis.cols()) + " basis vectors");
-  }
+  requireBasisFor(coefficients, basis);
   const Eigen::Index frames = mean.size() / 3;
   if (frame < 0 || frame >= frames) {
     throw Misuse("PCA: frame " + std::to_string(frame) + " of " + std::to_string(frames));
