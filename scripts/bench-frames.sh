@@ -20,13 +20,7 @@ dir=$(realpath -m "${BENCH_DIR:-build-bench/frames-run}")
 counts=("$@")
 [ ${#counts[@]} -eq 0 ] && counts=(100 1000 10000)
 
-./scripts/install-deps.sh
-if [ ! -x /usr/bin/time ]; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update && $SUDO apt-get install -y time
-fi
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMESHCODEC_BENCH=ON >/dev/null
-cmake --build build-bench --parallel "${BENCH_JOBS:-3}" --target meshcodec make_mesh stretch_frames
+./scripts/bench-build.sh meshcodec make_mesh stretch_frames
 exe=$(realpath build-bench/meshcodec)
 stretch=$(realpath build-bench/stretch_frames)
 maker=$(realpath build-bench/make_mesh)

@@ -30,13 +30,7 @@ sizes=("$@")
 [ ${#sizes[@]} -eq 0 ] && sizes=(10000 100000 1000000)
 mapfile -t sizes < <(printf '%s\n' "${sizes[@]}" | sort -n -u)
 
-./scripts/install-deps.sh
-if [ ! -x /usr/bin/time ]; then
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update && $SUDO apt-get install -y time
-fi
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMESHCODEC_BENCH=ON >/dev/null
-cmake --build build-bench --parallel "${BENCH_JOBS:-3}" --target meshcodec make_mesh pipeline_bench
+./scripts/bench-build.sh meshcodec make_mesh pipeline_bench
 exe=$(realpath build-bench/meshcodec)
 stages=$(realpath build-bench/pipeline_bench)
 maker=$(realpath build-bench/make_mesh)
