@@ -55,12 +55,13 @@ class OutputFile {
  private:
   void discard() noexcept;
 
-  std::string targetPath;     // as given, for messages
-  std::string placePath;      // the file that the rename replaces; empty when written directly
-  std::string temporaryPath;  // empty when written directly
-  class Descriptor;                    // the open file and a stream on it
-  std::unique_ptr<Descriptor> out;     // null once closed
-  std::ptrdiff_t slot = -1;            // the temporary's entry among those a signal removes
+  class Descriptor;  // the open file and a stream on it
+
+  std::string targetPath;            // as given, for messages
+  std::string placePath;             // the file that the rename replaces; empty when written directly
+  std::string temporaryPath;         // empty when written directly
+  std::unique_ptr<Descriptor> out;   // null once closed
+  std::ptrdiff_t slot = -1;          // the temporary's entry among those a signal removes
   enum class State { Open, Closed, Committed, Failed } state = State::Open;
 };
 

@@ -89,20 +89,20 @@ void requireBasisFor(const Eigen::MatrixXd& coefficients, const Eigen::MatrixXd&
 }
 
 // getFrame sums each position's k terms in the order in which getData's matrix
-// product sums them, which the decoded bits depend on. Eigen evaluates that product as
-// the column-major V x 3F product coefficients x basis^T:
+// product sums them, which the decoded bits depend on. Eigen evaluates that product
+// as the column-major V x 3F product coefficients x basis^T:
 // - when k + 3F + V is below EIGEN_GEMM_TO_COEFFBASED_THRESHOLD, coefficient by
 //   coefficient: t0 + t1 + ... in order;
-// - otherwise by its blocked kernel: the result is zeroed, and for each depth block of
-//   kc terms a sum started at zero is added to it. Vertices come in row blocks of mc
-//   and entries in column blocks of nc, the three sizes chosen for these dimensions
-//   and this machine's caches. Within a depth block the terms are added in order,
-//   except where the kernel takes rows one packet at a time (the pair of rows left
-//   over in a row block after its groups of four) against a group of four columns: there even
-//   and odd terms are summed apart up to the last multiple of eight, the two sums
-//   added, and the remaining terms added in order.
+// - otherwise by its blocked kernel: the result is zeroed, and for each depth block
+//   of kc terms a sum started at zero is added to it. Vertices come in row blocks of
+//   mc and entries in column blocks of nc, the three sizes chosen for these
+//   dimensions and this machine's caches. Within a depth block the terms are added in
+//   order, except where the kernel takes rows one packet at a time (the pair of rows
+//   left over in a row block after its groups of four) against a group of four
+//   columns: there even and odd terms are summed apart up to the last multiple of
+//   eight, the two sums added, and the remaining terms added in order.
 // The kernel's shape that this describes is fixed by the build (SSE2 without fused
-// multiply-add); the assertions stop a build for which it would not hold.
+// multiply-add); the assertion stops a build for which it would not hold.
 using KernelTraits = Eigen::internal::gebp_traits<double, double>;
 static_assert(KernelTraits::LhsProgress == 2 && KernelTraits::mr == 4 && KernelTraits::nr == 4,
               "getFrame mirrors the product kernel for packets of two doubles without fused multiply-add");
