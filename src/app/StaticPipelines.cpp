@@ -36,6 +36,22 @@ void requireInt32Counts(const Mesh& mesh) {
   }
 }
 
+// The stored step is the float product of the argument and the average edge length;
+// say which factor keeps it from being a positive finite number.
+void requireStep(float q, float quantization, float averageEdgeLength) {
+  if (std::isfinite(q) && q > 0) return;
+  if (averageEdgeLength == 0) {
+    throw OutOfDomain("the average edge length is zero, so there is no quantization step");
+  }
+  if (!std::isfinite(averageEdgeLength)) {
+    throw OutOfDomain("the average edge length overflows a float");
+  }
+  std::ostringstream reason;
+  reason << "quantization " << quantization << " times the average edge length " << averageEdgeLength
+         << " is not a positive float";
+  throw BadArgument(reason.str());
+}
+
 }  // namespace
 
 void encode(std::string in, std::string out, float quantization, int method) {
@@ -56,9 +72,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
     requireEveryVertexUsed(order, mesh.getVertices().rows());
     requireDecodableConnectivity(s, kHeaderBytes, triangleCount);
-    if (!(std::isfinite(q) && q > 0)) {
-      throw OutOfDomain("the average edge length is zero, so there is no quantization step");
-    }
+    requireStep(q, quantization, mesh.avgEL());
     const std::int64_t connectivityEnd = s.tellp();
 
     OutputFile map("map.txt");

@@ -200,6 +200,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   {
     std::ofstream(path("not_obj.obj")) << "v 1 2\n";
     std::ofstream(path("border.obj")) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    // Tetrahedra whose average edge length overflows a float, or times the step underflows.
+    const std::string faces = "f 1 3 2\nf 1 2 4\nf 2 3 4\nf 3 1 4\n";
+    std::ofstream(path("huge.obj")) << "v 0 0 0\nv 1e39 0 0\nv 0 1e39 0\nv 0 0 1e39\n" << faces;
+    std::ofstream(path("tiny.obj")) << "v 0 0 0\nv 1e-30 0 0\nv 0 1e-30 0\nv 0 0 1e-30\n" << faces;
     std::ofstream(path("unused.obj")) << testing::readFile(path("in.obj")) << "v 5 5 5\n";
     Mesh nan = testing::uvSphere(8, 10);
     nan.getVertices()(2, 1) = NAN;
@@ -234,6 +238,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "border.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "border.obj"},
       {{"-e", "unused.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "unused.obj"},
       {{"-e", "nan.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "nan.obj: line 3"},
+      {{"-e", "huge.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "huge.obj",
+       "the average edge length overflows a float"},
+      {{"-e", "tiny.obj", "good.bin", "1e-20", "0"}, ErrorKind::BadArgument, "tiny.obj",
+       "quantization 1e-20 times the average edge length"},
       {{"-e", "in.obj", "good.bin", "0", "0"}, ErrorKind::BadArgument, "",
        "argument 4 (quantization): '0' is not a positive number"},
       {{"-e", "in.obj", "good.bin", "-1", "0"}, ErrorKind::BadArgument, ""},
