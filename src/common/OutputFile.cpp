@@ -31,8 +31,8 @@ std::string systemReason(const char* what, int error) {
   return reason;
 }
 
-// The temporary files that exist, for the handler of SIGINT and SIGTERM to remove. The
-// list is changed only while both signals are blocked, so the handler never sees it
+// The temporary files that exist, for the handler of the stop signals to remove. The
+// list is changed only while those signals are blocked, so the handler never sees it
 // half updated; it is never freed, as the handler may run while the program exits.
 struct TemporaryList {
   std::vector<char*> paths;  // null in a free entry
@@ -40,20 +40,24 @@ struct TemporaryList {
 };
 TemporaryList* temporaries = nullptr;
 
+// The signals whose default action ends the process and that a user or a shell
+// sends to stop a command: an interrupt, a termination, a closed terminal, and a
+// write to a pipe whose reader has gone (the output, or standard output, piped on).
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
 sigset_t stopSignals() {
-  sigset_t both;
-  sigemptyset(&both);
-  sigaddset(&both, SIGINT);
-  sigaddset(&both, SIGTERM);
-  return both;
+  sigset_t all;
+  sigemptyset(&all);
+  for (const int signal : kStopSignals) sigaddset(&all, signal);
+  return all;
 }
 
-// Blocks SIGINT and SIGTERM for its lifetime.
+// Blocks the stop signals for its lifetime.
 class SignalsHeld {
  public:
   SignalsHeld() {
-    const sigset_t both = stopSignals();
-    sigprocmask(SIG_BLOCK, &both, &previous);
+    const sigset_t stops = stopSignals();
+    sigprocmask(SIG_BLOCK, &stops, &previous);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
@@ -75,7 +79,7 @@ extern "C" void removeTemporariesAndStop(int signal) {
 // Installs the handler for each signal whose action is still the default one: a
 // signal that the caller of the program ignores stays ignored.
 void installHandler() {
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : kStopSignals) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
     struct sigaction action {};

@@ -13,7 +13,8 @@
 // what it has written, as standard output is after the banner. Such a target cannot
 // be written atomically.
 //
-// Temporary files are removed if the process is stopped by SIGINT or SIGTERM.
+// Temporary files are removed if the process is stopped by SIGINT, SIGTERM, SIGHUP or
+// SIGPIPE.
 
 #include <cstddef>
 #include <memory>

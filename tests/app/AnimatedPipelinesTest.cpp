@@ -296,7 +296,7 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
   // Method 7 has no geometry: the frames hold face lines only, which is enough here.
   ASSERT_EQ(encode("a.bin", 7, "0").status, 0);
   std::ofstream(path("long.bin"), std::ios::binary) << withFrames(testing::readFile(path("a.bin")), 20000);
-  for (const int signal : {SIGTERM, SIGINT}) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
     fs::remove_all(path("out"));
     fs::create_directory(path("out"));
