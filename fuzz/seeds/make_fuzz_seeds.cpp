@@ -8,6 +8,8 @@
 // have dozens of vertices: every execution of a whole-file decode factorises a
 // Laplacian of that size, and small seeds keep the fuzzers fast.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "app/Codecs.hpp"
+#include "app/GeometryMethod.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "entropy/ArithCoder.hpp"
 #include "support/CommandRunner.hpp"
@@ -39,6 +42,15 @@ std::string arithBlock(const std::vector<int>& values, bool withSign) {
   return std::string(1, withSign ? '\1' : '\0') + s.str();
 }
 
+// cols smooth functions of the positions, standing in for PCA coefficients.
+Eigen::MatrixXd coefficientColumns(const Eigen::MatrixXd& P, int cols) {
+  Eigen::MatrixXd data(P.rows(), cols);
+  for (Eigen::Index i = 0; i < P.rows(); ++i) {
+    for (int c = 0; c < cols; ++c) data(i, c) = std::sin((c + 1) * P(i, 0) + P(i, 1)) + c * P(i, 2);
+  }
+  return data;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +60,8 @@ int main(int argc, char** argv) {
   }
   const fs::path root = fs::absolute(argv[1]);
   for (const char* sub :
-       {kArithBlockInputs, kConnectivityInputs, kStaticDecodeInputs, kObjReaderInputs, kGeometryInputs}) {
+       {kArithBlockInputs, kConnectivityInputs, kStaticDecodeInputs, kObjReaderInputs, kGeometryInputs,
+        kAnimatedDecodeInputs, kAnimatedGeometryInputs}) {
     fs::create_directories(root / sub);
   }
 
@@ -85,6 +98,54 @@ int main(int argc, char** argv) {
       writeSeed(root / kGeometryInputs, name,
                 std::string{static_cast<char>(method), static_cast<char>(i)} + file.substr(0, 4) +
                     file.substr(geometryStart));
+    }
+  }
+
+  // Animated geometry sub-streams of 0 to 7 columns, coded as the animated pipeline
+  // codes coefficients, with the mesh itself as reference shape and half its vertices,
+  // up to the pipeline's 20, as anchors.
+  for (size_t i = 0; i < meshes.size(); ++i) {
+    Mesh mesh = meshes[i];
+    std::stringstream connectivity = binaryStream({});
+    mesh.reindex(EdgeBreaker::encode(mesh.getTriangles(), connectivity));
+    const int n = static_cast<int>(mesh.getVertices().rows());
+    const AnchorList anchors = drawAnchors(n, std::min(20, n / 2));
+    const float q = 0.001f;
+    for (int method = 0; method <= 5; ++method) {
+      for (int cols = 0; cols < 8; ++cols) {
+        const GeometryMethod* coder = animatedMethod(method);
+        Eigen::MatrixXd data = coefficientColumns(mesh.getVertices(), cols);
+        Eigen::MatrixXd shape = mesh.getVertices();
+        std::stringstream s = binaryStream({});
+        coder->encode(mesh.getTriangles(), data, coder->needsReference ? &shape : nullptr, s, q, n, anchors);
+        std::string header = {static_cast<char>(method), static_cast<char>(i), static_cast<char>(cols)};
+        header.append(reinterpret_cast<const char*>(&q), 4);
+        writeSeed(root / kAnimatedGeometryInputs,
+                  names[i] + "_method" + std::to_string(method) + "_cols" + std::to_string(cols), header + s.str());
+      }
+    }
+  }
+
+  // Whole animation files of 2 and 5 frames with 0 and more bases, each method with a
+  // decoder and one without geometry (7 on encoding, 6 in the seed's method byte).
+  const std::vector<std::pair<std::string, Mesh>> animated = {{"torus_4x5", gridTorus(4, 5)},
+                                                               {"sphere_3x6", uvSphere(3, 6)}};
+  for (const auto& [name, rest] : animated) {
+    writeObj(rest, work + "/" + name + ".obj");
+    for (int frames : {2, 5}) {
+      const std::string dir = work + "/" + name + "_" + std::to_string(frames);
+      writeAnimation(rest, frames, dir);
+      for (int bases : {0, 1, 4}) {
+        for (int method = 0; method <= 6; ++method) {
+          const std::string compressed = work + "/animation.bin";
+          encodeDynamic(dir, "mesh_[0-9]+\\.obj", compressed, bases, 0.01f, 0.001f, method == 6 ? 7 : method,
+                        work + "/" + name + ".obj");
+          writeSeed(root / kAnimatedDecodeInputs,
+                    name + "_frames" + std::to_string(frames) + "_bases" + std::to_string(bases) + "_method" +
+                        std::to_string(method),
+                    std::string(1, static_cast<char>(method)) + readFile(compressed));
+        }
+      }
     }
   }
 

@@ -58,6 +58,15 @@ TEST(RegressionInputs, CompressedMeshFiles) {
 
 TEST(RegressionInputs, GeometrySubStreams) { replayAll(kGeometryInputs, decodeGeometryInput); }
 
+TEST(RegressionInputs, CompressedAnimationFiles) {
+  const std::string scratch = makeTempDir("regression-inputs");
+  replayAll(kAnimatedDecodeInputs, [&](const std::string& bytes) { decodeAnimatedFileInput(bytes, scratch); });
+}
+
+TEST(RegressionInputs, AnimatedGeometrySubStreams) {
+  replayAll(kAnimatedGeometryInputs, decodeAnimatedGeometryInput);
+}
+
 TEST(RegressionInputs, ObjTexts) { replayAll(kObjReaderInputs, readObjInput); }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include "common/CodecError.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "entropy/ArithCoder.hpp"
+#include "mesh/DynamicMeshObjSaver.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "support/MeshGenerators.hpp"
 
@@ -32,6 +34,8 @@ inline constexpr const char* kConnectivityInputs = "connectivity";
 inline constexpr const char* kStaticDecodeInputs = "static_decode";
 inline constexpr const char* kObjReaderInputs = "obj_reader";
 inline constexpr const char* kGeometryInputs = "geometry_decode";
+inline constexpr const char* kAnimatedDecodeInputs = "animated_decode";
+inline constexpr const char* kAnimatedGeometryInputs = "animated_geometry_decode";
 
 inline std::stringstream binaryStream(std::string_view bytes) {
   return std::stringstream(std::string(bytes), std::ios::in | std::ios::out | std::ios::binary);
@@ -50,6 +54,16 @@ inline void decodeConnectivityInput(std::string_view bytes) {
   EdgeBreaker::decode(0, s);
 }
 
+// Writes the bytes to scratchDir/input.bin for the pipelines, which read a path.
+inline std::string writeScratchFile(const std::string& scratchDir, std::string_view bytes) {
+  const std::string path = scratchDir + "/input.bin";
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot write " + path);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  return path;
+}
+
 // Byte 0 chooses the method (its value mod 4), the rest is a compressed mesh file.
 // The file and the decoded OBJ file live in scratchDir. A decoded OBJ file must read
 // back, with finite positions: anything else is a silent failure of a solve or a
@@ -57,12 +71,8 @@ inline void decodeConnectivityInput(std::string_view bytes) {
 inline void decodeStaticFileInput(std::string_view bytes, const std::string& scratchDir) {
   if (bytes.empty()) return;
   const int method = static_cast<unsigned char>(bytes[0]) % 4;
-  const std::string in = scratchDir + "/input.bin";
+  const std::string in = writeScratchFile(scratchDir, bytes.substr(1));
   const std::string out = scratchDir + "/decoded.obj";
-  std::FILE* f = std::fopen(in.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + in);
-  std::fwrite(bytes.data() + 1, 1, bytes.size() - 1, f);
-  std::fclose(f);
   decode(in, out, method);
   Mesh mesh(0, 0);
   try {
@@ -96,6 +106,12 @@ inline const std::vector<TriangleList>& decodedSmallMeshTriangles() {
   return lists;
 }
 
+inline int vertexCountOf(const TriangleList& tris) {
+  unsigned maxVertex = 0;
+  for (const auto& t : tris) maxVertex = std::max({maxVertex, t[0], t[1], t[2]});
+  return static_cast<int>(maxVertex) + 1;
+}
+
 // Byte 0 chooses the method (mod 4), byte 1 one of the small meshes (mod their
 // count), bytes 2 to 5 are the step as in a file header, the rest is the geometry
 // sub-stream. The connectivity is genuine, so every input reaches the decoder of
@@ -108,12 +124,69 @@ inline void decodeGeometryInput(std::string_view bytes) {
   float q;
   std::memcpy(&q, bytes.data() + 2, 4);  // little-endian, as on every machine we build for
   if (!(std::isfinite(q) && q > 0)) return;
-  unsigned maxVertex = 0;
-  for (const auto& t : tris) maxVertex = std::max({maxVertex, t[0], t[1], t[2]});
-  const int n = static_cast<int>(maxVertex) + 1;
+  const int n = vertexCountOf(tris);
   std::stringstream s = binaryStream(bytes.substr(6));
   const Eigen::MatrixXd positions = staticMethod(method)->decode(tris, s, q, n, 3);
   if (!positions.allFinite()) throw std::logic_error("decoded positions are not finite");
+}
+
+// Byte 0 chooses the method (mod 7: 0 to 5, or 6, which reads no geometry sub-stream),
+// the rest is a compressed animation file, decoded as -dd does into frame files in
+// scratchDir; with a decoder, every frame must read back with finite positions.
+// A few bytes of mean block can legitimately ask for thousands of frames, each a file
+// of V vertex lines, so inputs whose header asks for more than kMaxFuzzFrames frames,
+// or whose first mesh (the one written out) asks for more than kMaxFuzzFrameVertices
+// positions over all frames, are skipped to keep executions fast.
+inline constexpr std::int64_t kMaxFuzzFrames = 64;
+inline constexpr std::int64_t kMaxFuzzFrameVertices = 1 << 14;
+
+inline void decodeAnimatedFileInput(std::string_view bytes, const std::string& scratchDir) {
+  if (bytes.empty()) return;
+  const int method = static_cast<unsigned char>(bytes[0]) % 7;
+  const std::string_view file = bytes.substr(1);
+  std::int32_t frames = 0, vertices = 0;
+  if (file.size() >= 8) std::memcpy(&frames, file.data() + 4, 4);  // little-endian, as above
+  if (file.size() >= 24) std::memcpy(&vertices, file.data() + 20, 4);
+  if (frames > kMaxFuzzFrames || std::int64_t{frames} * std::max(vertices, 1) > kMaxFuzzFrameVertices) return;
+
+  const std::string prefix = scratchDir + "/frame_";
+  decodeDynamic(writeScratchFile(scratchDir, file), prefix, method);
+  const GeometryMethod* coder = animatedMethod(method);
+  if (!coder || !coder->hasDecoder()) return;  // the frames hold face lines only
+  const DynamicMeshObjSaver names(prefix, ".obj");
+  for (int frame = 0; frame < frames; ++frame) {
+    Mesh mesh(0, 0);
+    try {
+      mesh = MeshObjLoader(names.frameFileName(frame)).Load();
+    } catch (const CodecError& e) {
+      throw std::logic_error("decoded frame " + std::to_string(frame) + " does not read back: " + e.what());
+    }
+    if (!mesh.getVertices().allFinite()) {
+      throw std::logic_error("decoded positions of frame " + std::to_string(frame) + " are not finite");
+    }
+  }
+}
+
+// Byte 0 chooses the animated method (mod 6), byte 1 one of the small meshes, byte 2
+// the number of coefficient columns (mod 8), bytes 3 to 6 the coefficient step as in
+// a file header, the rest is the geometry sub-stream, as in decodeGeometryInput.
+inline void decodeAnimatedGeometryInput(std::string_view bytes) {
+  if (bytes.size() < 7) return;
+  const int method = static_cast<unsigned char>(bytes[0]) % 6;
+  const auto& lists = decodedSmallMeshTriangles();
+  const TriangleList& tris = lists[static_cast<unsigned char>(bytes[1]) % lists.size()];
+  const int cols = static_cast<unsigned char>(bytes[2]) % 8;
+  float q;
+  std::memcpy(&q, bytes.data() + 3, 4);
+  if (!(std::isfinite(q) && q > 0)) return;
+  const int n = vertexCountOf(tris);
+  std::stringstream s = binaryStream(bytes.substr(7));
+  const Eigen::MatrixXd coefficients = animatedMethod(method)->decode(tris, s, q, n, cols);
+  if (coefficients.rows() != n || coefficients.cols() != cols) {
+    throw std::logic_error("decoded coefficients are " + std::to_string(coefficients.rows()) + " x " +
+                           std::to_string(coefficients.cols()));
+  }
+  if (!coefficients.allFinite()) throw std::logic_error("decoded coefficients are not finite");
 }
 
 // The whole input is the text of an OBJ file.
