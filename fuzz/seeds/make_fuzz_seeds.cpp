@@ -140,10 +140,17 @@ int main(int argc, char** argv) {
           const std::string compressed = work + "/animation.bin";
           encodeDynamic(dir, "mesh_[0-9]+\\.obj", compressed, bases, 0.01f, 0.001f, method == 6 ? 7 : method,
                         work + "/" + name + ".obj");
-          writeSeed(root / kAnimatedDecodeInputs,
-                    name + "_frames" + std::to_string(frames) + "_bases" + std::to_string(bases) + "_method" +
-                        std::to_string(method),
-                    std::string(1, static_cast<char>(method)) + readFile(compressed));
+          const std::string seed = name + "_frames" + std::to_string(frames) + "_bases" + std::to_string(bases) +
+                                   "_method" + std::to_string(method);
+          const std::string file = readFile(compressed);
+          writeSeed(root / kAnimatedDecodeInputs, seed, std::string(1, static_cast<char>(method)) + file);
+          // The encoder writes one mesh record; the decoder reads as many as the header
+          // counts, so a file of the same record twice reaches its loop.
+          if (frames == 2 && bases == 1) {
+            std::string twice = file + file.substr(16);  // the record follows the 16-byte header
+            twice[0] = 2;                                 // the low byte of the mesh count
+            writeSeed(root / kAnimatedDecodeInputs, seed + "_twice", std::string(1, static_cast<char>(method)) + twice);
+          }
         }
       }
     }
