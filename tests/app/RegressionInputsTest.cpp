@@ -54,6 +54,7 @@ TEST(RegressionInputs, ConnectivitySubStreams) {
 TEST(RegressionInputs, CompressedMeshFiles) {
   const std::string scratch = makeTempDir("regression-inputs");
   replayAll(kStaticDecodeInputs, [&](const std::string& bytes) { decodeStaticFileInput(bytes, scratch); });
+  fs::remove_all(scratch);
 }
 
 TEST(RegressionInputs, GeometrySubStreams) { replayAll(kGeometryInputs, decodeGeometryInput); }
@@ -61,6 +62,7 @@ TEST(RegressionInputs, GeometrySubStreams) { replayAll(kGeometryInputs, decodeGe
 TEST(RegressionInputs, CompressedAnimationFiles) {
   const std::string scratch = makeTempDir("regression-inputs");
   replayAll(kAnimatedDecodeInputs, [&](const std::string& bytes) { decodeAnimatedFileInput(bytes, scratch); });
+  fs::remove_all(scratch);
 }
 
 TEST(RegressionInputs, AnimatedGeometrySubStreams) {
