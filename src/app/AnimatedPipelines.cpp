@@ -136,6 +136,10 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     if (!(std::isfinite(q) && q > 0)) {
       throw CorruptStream("header: coefficient step " + std::to_string(q) + " is not a positive number");
     }
+    // Method 6 and numbers without a coder read no geometry sub-stream: the
+    // coefficients stay empty and the frames hold face lines only.
+    const GeometryMethod* coder = animatedMethod(method);
+    const GeometryMethod* decoder = coder && coder->hasDecoder() ? coder : nullptr;
     std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
     s.seekg(kHeaderBytes);
     for (std::uint32_t i = 0; i < meshCount; ++i) {
@@ -155,11 +159,8 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
                             std::to_string(meshPca.getMean().size()) + " entries for " + std::to_string(frames) +
                             " frames");
       }
-      // Method 6 and numbers without a coder read no geometry sub-stream: the
-      // coefficients stay empty and the frames hold face lines only.
-      const GeometryMethod* coder = animatedMethod(method);
       CoefficientMatrix meshCoefficients =
-          coder && coder->hasDecoder() ? coder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
+          decoder ? decoder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
       if (i == 0) {
         triangles = std::move(tris);
         pca.emplace(std::move(meshPca));
@@ -167,8 +168,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       }
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
-    const GeometryMethod* coder = animatedMethod(method);
-    if (coder && coder->hasDecoder()) requireConsumed(s, bytes.size(), method);
+    if (decoder) requireConsumed(s, bytes.size(), method);
   } catch (...) {
     rethrowNamingFile(in);
   }

@@ -65,22 +65,20 @@ void encodeDataDependentLaplace(const TriangleList& tris, Eigen::MatrixXd& data,
 }
 
 const GeometryMethod kStaticMethods[] = {
-    {0, GeometryCoder::NewLaplace, "NewLaplace", false, encodeNewLaplace, NewLaplace::decode},
-    {1, GeometryCoder::Laplace, "Laplace", false, encodeLaplace, Laplace::decode},
-    {2, GeometryCoder::DiffusionLaplace, "DiffusionLaplace", false, encodeDiffusionLaplace,
-     DiffusionLaplace::decode},
-    {3, GeometryCoder::NewLaplaceQR, "NewLaplaceQR", false, encodeNewLaplaceQR, NewLaplaceQR::decode},
+    {GeometryCoder::NewLaplace, false, encodeNewLaplace, NewLaplace::decode},
+    {GeometryCoder::Laplace, false, encodeLaplace, Laplace::decode},
+    {GeometryCoder::DiffusionLaplace, false, encodeDiffusionLaplace, DiffusionLaplace::decode},
+    {GeometryCoder::NewLaplaceQR, false, encodeNewLaplaceQR, NewLaplaceQR::decode},
 };
 
 const GeometryMethod kAnimatedMethods[] = {
-    {0, GeometryCoder::NewLaplace, "NewLaplace", false, encodeNewLaplace, NewLaplace::decode},
-    {1, GeometryCoder::Laplace, "Laplace", false, encodeLaplace, Laplace::decode},
-    {2, GeometryCoder::DiffusionLaplace, "DiffusionLaplace", false, encodeDiffusionLaplace,
-     DiffusionLaplace::decode},
-    {3, GeometryCoder::CotanLaplace, "CotanLaplace", true, encodeCotanLaplace, CotanLaplace::decode},
-    {4, GeometryCoder::NewCotanLaplace, "NewCotanLaplace", true, encodeNewCotanLaplace, NewCotanLaplace::decode},
-    {5, GeometryCoder::DiffusionCotan, "DiffusionCotan", true, encodeDiffusionCotan, DiffusionCotan::decode},
-    {6, GeometryCoder::DataDependentLaplace, "DataDependentLaplace", true, encodeDataDependentLaplace, nullptr},
+    {GeometryCoder::NewLaplace, false, encodeNewLaplace, NewLaplace::decode},
+    {GeometryCoder::Laplace, false, encodeLaplace, Laplace::decode},
+    {GeometryCoder::DiffusionLaplace, false, encodeDiffusionLaplace, DiffusionLaplace::decode},
+    {GeometryCoder::CotanLaplace, true, encodeCotanLaplace, CotanLaplace::decode},
+    {GeometryCoder::NewCotanLaplace, true, encodeNewCotanLaplace, NewCotanLaplace::decode},
+    {GeometryCoder::DiffusionCotan, true, encodeDiffusionCotan, DiffusionCotan::decode},
+    {GeometryCoder::DataDependentLaplace, true, encodeDataDependentLaplace, nullptr},
 };
 
 template <size_t N>

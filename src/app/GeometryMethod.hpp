@@ -36,9 +36,7 @@ struct GeometryMethod {
   using Decode = Eigen::MatrixXd (*)(const TriangleList& tris, std::iostream& s, float q, int n,
                                      int cols);
 
-  int number;
   GeometryCoder coder;
-  const char* name;  // the coder's class name
   bool needsReference;
   Encode encode;
   Decode decode;  // null for a method without a decoder

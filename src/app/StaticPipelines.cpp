@@ -63,7 +63,8 @@ void encode(std::string in, std::string out, float quantization, int method) {
     requireInt32Counts(mesh);
     const int triangleCount = static_cast<int>(mesh.getTriangles().size());
     // The step is stored as the float product, and both sides quantize with it.
-    const float q = quantization * mesh.avgEL();
+    const float averageEdgeLength = mesh.avgEL();
+    const float q = quantization * averageEdgeLength;
 
     std::stringstream s = makeCodeStream();
     writeFloat(s, q);
@@ -72,7 +73,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);
     requireEveryVertexUsed(order, mesh.getVertices().rows());
     requireDecodableConnectivity(s, kHeaderBytes, triangleCount);
-    requireStep(q, quantization, mesh.avgEL());
+    requireStep(q, quantization, averageEdgeLength);
     const std::int64_t connectivityEnd = s.tellp();
 
     OutputFile map("map.txt");
