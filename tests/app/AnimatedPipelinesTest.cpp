@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "common/CodecError.hpp"
 #include "connectivity/EdgeBreaker.hpp"
@@ -300,12 +302,15 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
     SCOPED_TRACE(signal);
     fs::remove_all(path("out"));
     fs::create_directory(path("out"));
+    std::vector<std::string> words = testing::programCommand();
+    words.insert(words.end(), {"-dd", "long.bin", "out/f", "7"});
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
       const int null = open("/dev/null", O_WRONLY);
-      if (chdir(dir.c_str()) == 0 && dup2(null, 1) == 1) {
-        execl(MESHCODEC_EXE, MESHCODEC_EXE, "-dd", "long.bin", "out/f", "7", static_cast<char*>(nullptr));
-      }
+      if (chdir(dir.c_str()) == 0 && dup2(null, 1) == 1) execvp(argv[0], argv.data());
       _exit(127);
     }
     ASSERT_GT(pid, 0);

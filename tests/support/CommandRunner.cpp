@@ -48,14 +48,24 @@ std::string makeTempDir(const std::string& tag) {
   return pattern;
 }
 
+std::vector<std::string> programCommand() {
+#ifdef MESHCODEC_EMULATOR
+  std::vector<std::string> words = {MESHCODEC_EMULATOR};
+#else
+  std::vector<std::string> words;
+#endif
+  words.push_back(MESHCODEC_EXE);
+  return words;
+}
+
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
                        long memoryLimitKb) {
   std::filesystem::create_directories(workDir);
   const std::string outFile = workDir + "/.stdout", errFile = workDir + "/.stderr";
   std::string command = "cd " + shellQuote(workDir) + " && ";
   if (memoryLimitKb > 0) command += "ulimit -v " + std::to_string(memoryLimitKb) + " && ";
-  command += shellQuote(MESHCODEC_EXE);
-  for (const auto& a : args) command += " " + shellQuote(a);
+  for (const std::string& word : programCommand()) command += shellQuote(word) + " ";
+  for (const auto& a : args) command += shellQuote(a) + " ";
   command += " >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null";
   const int raw = std::system(command.c_str());
   RunResult result;

@@ -13,7 +13,11 @@ struct RunResult {
   std::string err;
 };
 
-// Runs MESHCODEC_EXE with args in workDir (created if missing); with a positive
+// The words that start the program: the emulator's first when the tests run the
+// target's executables through one, then MESHCODEC_EXE.
+std::vector<std::string> programCommand();
+
+// Runs the program with args in workDir (created if missing); with a positive
 // memoryLimitKb, under that limit of address space (ulimit -v), so that allocations
 // fail where they would on a machine without the memory.
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
