@@ -88,102 +88,24 @@ void requireBasisFor(const Eigen::MatrixXd& coefficients, const Eigen::MatrixXd&
   }
 }
 
-// getFrame sums each position's k terms in the order in which getData's matrix
-// product sums them, which the decoded bits depend on. Eigen evaluates that product
-// as the column-major V x 3F product coefficients x basis^T:
-// - when k + 3F + V is below EIGEN_GEMM_TO_COEFFBASED_THRESHOLD, coefficient by
-//   coefficient: t0 + t1 + ... in order;
-// - otherwise by its blocked kernel: the result is zeroed, and for each depth block
-//   of kc terms a sum started at zero is added to it. Vertices come in row blocks of
-//   mc and entries in column blocks of nc, the three sizes chosen for these
-//   dimensions and this machine's caches. Within a depth block the terms are added in
-//   order, except where the kernel takes rows one packet at a time (the pair of rows
-//   left over in a row block after its groups of four) against a group of four
-//   columns: there even and odd terms are summed apart up to the last multiple of
-//   eight, the two sums added, and the remaining terms added in order.
-// The kernel's shape that this describes is fixed by the build (SSE2 without fused
-// multiply-add); the assertion stops a build for which it would not hold.
-using KernelTraits = Eigen::internal::gebp_traits<double, double>;
-static_assert(KernelTraits::LhsProgress == 2 && KernelTraits::mr == 4 && KernelTraits::nr == 4,
-              "getFrame mirrors the product kernel for packets of two doubles without fused multiply-add");
-
-constexpr Eigen::Index kKernelRows = KernelTraits::mr;             // rows of the main micro kernel
-constexpr Eigen::Index kKernelPacket = KernelTraits::LhsProgress;  // rows of the split-sum kernel
-constexpr Eigen::Index kKernelColumns = KernelTraits::nr;          // columns of a micro kernel
-constexpr Eigen::Index kKernelPeel = 8;                            // depth unrolling of the split sums
-
-class ProductOrder {
- public:
-  ProductOrder(Eigen::Index vertices, Eigen::Index entries, Eigen::Index depth)
-      : entries(entries), depth(depth), kc(depth), mc(vertices), nc(entries) {
-    coefficientWise = depth > 0 && depth + entries + vertices < EIGEN_GEMM_TO_COEFFBASED_THRESHOLD;
-    if (depth == 0 || coefficientWise) return;  // no blocks: the product is zero, or summed in order
-    Eigen::internal::computeProductBlockingSizes<double, double, 1, Eigen::Index>(kc, mc, nc, 1);
-    mc = std::min(mc, vertices);
-    nc = std::min(nc, entries);
-    // The vertices whose sums are split: per row block, the packet after its groups of
-    // four rows when two or three rows are left.
-    for (Eigen::Index start = 0; start < vertices; start += mc) {
-      const Eigen::Index rows = std::min(mc, vertices - start);
-      const Eigen::Index quads = rows / kKernelRows * kKernelRows;
-      if (rows - quads >= kKernelPacket) {
-        for (Eigen::Index i = 0; i < kKernelPacket; ++i) splitRows.push_back(start + quads + i);
-      }
-    }
+// Row r of the reconstruction for every vertex: the sum over the coefficient
+// columns, in index order from zero, of coefficient times basis entry, and then the
+// mean entry. Each product and each sum is rounded on its own (the build fuses
+// nothing), so the decoded doubles are the same on every target and machine, whatever
+// vector kernels the linear-algebra library would pick for a matrix product.
+void reconstructRow(const Eigen::MatrixXd& basis, Eigen::Index firstColumn, double mean,
+                    const Eigen::MatrixXd& coefficients, Eigen::Index r, double* out) {
+  const Eigen::Index vertices = coefficients.rows();
+  std::fill(out, out + vertices, 0.0);
+  // Column by column, so that the inner loop runs over contiguous coefficients; each
+  // vertex still receives its terms in index order.
+  for (Eigen::Index j = 0; j < coefficients.cols(); ++j) {
+    const double b = basis(r, firstColumn + j);
+    const double* c = coefficients.col(j).data();
+    for (Eigen::Index v = 0; v < vertices; ++v) out[v] = out[v] + c[v] * b;
   }
-
-  // Writes row r of the product (entry r of every vertex's trajectory, before the mean
-  // is added) to out; acc holds V scratch entries.
-  void sum(const Eigen::MatrixXd& basis, Eigen::Index firstColumn, const Eigen::MatrixXd& coefficients,
-           Eigen::Index r, double* out, double* acc) const {
-    const Eigen::Index vertices = coefficients.rows();
-    const auto term = [&](Eigen::Index j, Eigen::Index v) {
-      return coefficients(v, j) * basis(r, firstColumn + j);
-    };
-    if (coefficientWise) {
-      for (Eigen::Index v = 0; v < vertices; ++v) out[v] = term(0, v);
-      for (Eigen::Index j = 1; j < depth; ++j) {
-        addColumn(basis(r, firstColumn + j), coefficients.col(j).data(), vertices, out);
-      }
-      return;
-    }
-    std::fill(out, out + vertices, 0.0);
-    const Eigen::Index blockStart = r / nc * nc;
-    const Eigen::Index blockColumns = std::min(nc, entries - blockStart);
-    const bool quadColumn = r - blockStart < blockColumns / kKernelColumns * kKernelColumns;
-    for (Eigen::Index k0 = 0; k0 < depth; k0 += kc) {
-      const Eigen::Index terms = std::min(kc, depth - k0);
-      std::fill(acc, acc + vertices, 0.0);
-      for (Eigen::Index j = k0; j < k0 + terms; ++j) {
-        addColumn(basis(r, firstColumn + j), coefficients.col(j).data(), vertices, acc);
-      }
-      const Eigen::Index peeled = terms / kKernelPeel * kKernelPeel;
-      if (quadColumn && peeled > 0) {
-        for (const Eigen::Index v : splitRows) {
-          double even = 0.0, odd = 0.0;
-          for (Eigen::Index p = 0; p < peeled; p += 2) {
-            even = even + term(k0 + p, v);
-            odd = odd + term(k0 + p + 1, v);
-          }
-          double s = even + odd;
-          for (Eigen::Index p = peeled; p < terms; ++p) s = s + term(k0 + p, v);
-          acc[v] = s;
-        }
-      }
-      for (Eigen::Index v = 0; v < vertices; ++v) out[v] = out[v] + acc[v];
-    }
-  }
-
- private:
-  static void addColumn(double b, const double* c, Eigen::Index n, double* acc) {
-    for (Eigen::Index v = 0; v < n; ++v) acc[v] = acc[v] + c[v] * b;
-  }
-
-  Eigen::Index entries, depth;
-  Eigen::Index kc, mc, nc;
-  bool coefficientWise;
-  std::vector<Eigen::Index> splitRows;
-};
+  for (Eigen::Index v = 0; v < vertices; ++v) out[v] = out[v] + mean;
+}
 
 }  // namespace
 
@@ -338,8 +260,13 @@ PCA::PCA(std::iostream& s, int bases) {
 
 AnimationMatrix PCA::getData(const Eigen::MatrixXd& coefficients) const {
   requireBasisFor(coefficients, basis);
-  AnimationMatrix result = basis.rightCols(coefficients.cols()) * coefficients.transpose();
-  result.colwise() += mean;
+  const Eigen::Index frames = mean.size() / 3;
+  AnimationMatrix result(mean.size(), coefficients.rows());
+  // Rows f, F + f and 2F + f of the row-major matrix are frame f's x, y and z.
+  for (Eigen::Index f = 0; f < frames; ++f) {
+    getFrame(coefficients, f, result.row(f).data(), result.row(frames + f).data(),
+             result.row(2 * frames + f).data());
+  }
   return result;
 }
 
@@ -350,15 +277,11 @@ void PCA::getFrame(const Eigen::MatrixXd& coefficients, Eigen::Index frame, doub
   if (frame < 0 || frame >= frames) {
     throw Misuse("PCA: frame " + std::to_string(frame) + " of " + std::to_string(frames));
   }
-  const Eigen::Index k = coefficients.cols();
-  const ProductOrder order(coefficients.rows(), mean.size(), k);
-  std::vector<double> scratch(static_cast<size_t>(coefficients.rows()));
+  const Eigen::Index firstColumn = basis.cols() - coefficients.cols();
   double* const out[3] = {x, y, z};
   for (int c = 0; c < 3; ++c) {
     const Eigen::Index r = c * frames + frame;
-    order.sum(basis, basis.cols() - k, coefficients, r, out[c], scratch.data());
-    const double m = mean(r);
-    for (Eigen::Index v = 0; v < coefficients.rows(); ++v) out[c][v] = out[c][v] + m;
+    reconstructRow(basis, firstColumn, mean(r), coefficients, r, out[c]);
   }
 }
 

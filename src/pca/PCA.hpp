@@ -46,13 +46,14 @@ class PCA {
   Eigen::MatrixXd getCoef(int k) const;
 
   // Decoder: mean + (last k' basis columns) x coefficients^T, 3F x V, for V x k'
-  // coefficients with k' <= k (Misuse otherwise).
+  // coefficients with k' <= k (Misuse otherwise). Each entry is the sum of its k'
+  // products in column order, then the mean, rounded step by step: the same doubles on
+  // every target.
   AnimationMatrix getData(const Eigen::MatrixXd& coefficients) const;
 
   // Decoder: frame f of getData(coefficients), rows f, F + f and 2F + f, into x, y and
-  // z (V entries each), bit for bit as getData computes them but in O(V) memory, so
-  // that frames can be written one at a time whatever F is. Misuse as getData, or for
-  // a frame outside 0 .. F - 1.
+  // z (V entries each), in O(V) memory, so that frames can be written one at a time
+  // whatever F is. Misuse as getData, or for a frame outside 0 .. F - 1.
   void getFrame(const Eigen::MatrixXd& coefficients, Eigen::Index frame, double* x, double* y,
                 double* z) const;
 

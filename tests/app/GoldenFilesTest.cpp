@@ -3,6 +3,13 @@
 // moves a single bit of a coded file fails here, naming the method and the first
 // byte offset that differs.
 //
+// The encoders' bytes are compared only in builds whose linear-algebra kernels are the
+// x86-64 baseline's (SSE2, no AVX or fused multiply-add), which write the reference
+// files: other vector kernels sum the animation's trajectory scatter matrix in another
+// order, which moves the last bits of the PCA and, with them, the coded coefficients.
+// Every build checks what holds everywhere: each golden file decodes to its pinned
+// text. (The round-trip tests check every build's own files against their bounds.)
+//
 // The inputs are generated, so the manifest also keeps a hash of each input's OBJ
 // text: a change there means the generator moved, not the codec. To write the files
 // anew after a deliberate format change, run the test with MESHCODEC_UPDATE_GOLDEN=1.
@@ -18,6 +25,8 @@
 #include <sstream>
 #include <string>
 
+#include <Eigen/Core>
+
 #include "app/Codecs.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/MeshGenerators.hpp"
@@ -29,6 +38,12 @@ namespace fs = std::filesystem;
 
 const fs::path kGoldenDir = fs::path(MESHCODEC_TEST_DATA) / "golden";
 const fs::path kManifest = kGoldenDir / "manifest.txt";
+
+#if defined(EIGEN_VECTORIZE_SSE2) && !defined(EIGEN_VECTORIZE_AVX) && !defined(EIGEN_VECTORIZE_FMA)
+constexpr bool kReferenceKernels = true;
+#else
+constexpr bool kReferenceKernels = false;
+#endif
 
 bool updating() {
   const char* flag = std::getenv("MESHCODEC_UPDATE_GOLDEN");
@@ -73,6 +88,7 @@ void checkCase(const std::string& name, const std::string& input, const std::str
                const std::function<std::string(const std::string&)>& decodeFile) {
   const fs::path golden = kGoldenDir / (name + ".bin");
   if (updating()) {
+    ASSERT_TRUE(kReferenceKernels) << "golden files are written by a build for the x86-64 baseline";
     fs::create_directories(kGoldenDir);
     std::ofstream(golden, std::ios::binary) << encoded;
     const std::string decoded = decodeFile(golden.string());
@@ -83,12 +99,14 @@ void checkCase(const std::string& name, const std::string& input, const std::str
   ASSERT_TRUE(fs::exists(golden)) << name << ": no golden file " << golden;
   const ManifestEntry& expected = manifest()[name];
   ASSERT_EQ(hashOf(input), expected.input) << name << ": the generated input changed, not the codec";
-  const std::string want = testing::readFile(golden.string());
-  size_t offset = 0;
-  while (offset < want.size() && offset < encoded.size() && want[offset] == encoded[offset]) ++offset;
-  EXPECT_TRUE(offset == want.size() && offset == encoded.size())
-      << name << ": the encoder's bytes differ from the golden file from byte offset " << offset << " ("
-      << encoded.size() << " bytes written, " << want.size() << " expected)";
+  if (kReferenceKernels) {
+    const std::string want = testing::readFile(golden.string());
+    size_t offset = 0;
+    while (offset < want.size() && offset < encoded.size() && want[offset] == encoded[offset]) ++offset;
+    EXPECT_TRUE(offset == want.size() && offset == encoded.size())
+        << name << ": the encoder's bytes differ from the golden file from byte offset " << offset << " ("
+        << encoded.size() << " bytes written, " << want.size() << " expected)";
+  }
   std::string decoded;
   try {
     decoded = decodeFile(golden.string());
