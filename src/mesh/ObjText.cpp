@@ -187,6 +187,16 @@ std::string describeLineFault(const LineFault& fault, bool faceLine) {
   return what + std::to_string(fault.field + 1) + problem + shown + "'";
 }
 
+std::string loneCarriageReturnNote(std::string_view text) {
+  for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
+    if (cr + 1 == text.size() || text[cr + 1] != '\n') {
+      return "; lines seem to end in a lone carriage return, which this reader does not take "
+             "as a line end";
+    }
+  }
+  return "";
+}
+
 std::string describeNonFinite(const double xyz[3]) {
   int k = 0;
   while (k < 2 && std::isfinite(xyz[k])) ++k;

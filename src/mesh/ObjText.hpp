@@ -83,6 +83,11 @@ LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool ta
 // ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut.
 std::string describeLineFault(const LineFault& fault, bool faceLine);
 
+// "; lines seem to end in a lone carriage return, ..." when text holds a carriage
+// return that no line feed follows, otherwise "". The errors that a file of such
+// line ends (one long line to these readers) runs into add it to their reason.
+std::string loneCarriageReturnNote(std::string_view text);
+
 // What the readers accept as vertex coordinates: every number, or only finite ones
 // for the encoders, which compute with the positions (reindexing only copies them).
 enum class Coordinates { Any, Finite };
