@@ -89,6 +89,10 @@ TEST(DynamicMeshObjLoader, FaultsAreErrorsNamingTheirFile) {
        "f1.obj", ErrorKind::MalformedObj, "frame has 2 vertex lines, but frame 0 has 3"},
       {"more vertices later", {{"f0.obj", kTriangle}, {"f1.obj", kTriangle + "v 2 2 2\n"}},
        "f1.obj", ErrorKind::MalformedObj, "frame has 4 vertex lines, but frame 0 has 3"},
+      {"lone carriage returns later", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\rv 1 0 0\r"}},
+       "f1.obj", ErrorKind::MalformedObj,
+       "line 1: vertex coordinate 3 is not a number: ' 0\\rv'; lines seem to end in a lone "
+       "carriage return"},
       {"no vertex line later", {{"f0.obj", kTriangle}, {"f1.obj", "# c\rv 0 0 0\r"}}, "f1.obj",
        ErrorKind::MalformedObj,
        "frame has 0 vertex lines, but frame 0 has 3; lines seem to end in a lone carriage return"},

@@ -38,7 +38,7 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
       {"triangle", kTriangle + "f 1 2 3\n", kTriangleRows, {{0, 1, 2}}},
       {"fourth corner dropped", kTriangle + "v 1 1 0\nf 1 2 3 4\n",
        {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}}},
-      {"fourth coordinate ignored", "v 1 2 3 4\nf 1 1 1\n", {{1, 2, 3}}, {{0, 0, 0}}},
+      {"fields past the third not read", "v 1 2 3 0,4\nf 1 1 1 x\n", {{1, 2, 3}}, {{0, 0, 0}}},
       {"carriage returns", "v 1 2 3\r\nv 4 5 6\r\nv 7 8 9\r\nf 1 2 3\r\n",
        {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0, 1, 2}}},
       {"tabs separate fields as spaces do",
@@ -50,7 +50,7 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
        kNineRows, {{0, 3, 6}, {0, 3, 6}, {0, 3, 6}}},
       {"face runs split by a group", kTriangle + "f 1 2 3\ng part2\nf 3 2 1\n\nf 2 3 1",
        kTriangleRows, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}}},
-      {"number forms of stod", "v 0x1p3 +1.5e1x -inf\nv 1,5 .5 -0\nf 1 2 1\n",
+      {"number forms of stod", "v 0x1p3 +1.5e1 -inf\nv 1 .5 -0\nf 1 2 1\n",
        {{8, 15, -inf}, {1, 0.5, 0}}, {{0, 1, 0}}},
   };
   for (const ReadCase& c : cases) {
@@ -75,6 +75,10 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
       {"v 1  2 3\nf 1 1 1\n", "line 1: vertex coordinate 2 is not a number: ' '"},
       {"v 1\t 2 3\nf 1 1 1\n", "line 1: vertex coordinate 2 is not a number: '\t'"},
       {"v 1 2 1e999\nf 1 1 1\n", "line 1: vertex coordinate 3 is out of range: ' 1e999'"},
+      {"v 0,25 0.1 0.2\nf 1 1 1\n", "line 1: vertex coordinate 1 is not a number: ' 0,25'"},
+      {"v 0 0 0.25abc\r\nf 1 1 1\n", "line 1: vertex coordinate 3 is not a number: ' 0.25abc'"},
+      {kTriangle + "f 1 2.0 3\n", "line 4: face corner 2 is not a number: ' 2.0'"},
+      {kTriangle + "f 1 2 3x/3\n", "line 4: face corner 3 is not a number: ' 3x'"},
       {"", "the file has no vertex lines"},
       {kTriangle, "the file has no face lines"},
       {"# c\rv 0 0 0\rf 1 1 1\r",
