@@ -16,23 +16,27 @@ namespace meshcodec {
 // naming the file when it cannot be opened or read.
 void readObjFile(const std::string& fileName, std::string& text);
 
+// A blank separates the fields of vertex and face lines: a space or a tab.
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
 // Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
 // which is not part of it (a carriage return before it is); a last line without a
 // line feed is still a line; nothing follows a final line feed. Numbers start at 1.
+// Blanks before a line's first other character are not part of the line, and a
+// UTF-8 byte order mark at the start of text belongs to no line.
 template <typename Visit>
 void forEachObjLine(std::string_view text, Visit&& visit) {
   long long number = 0;
-  size_t start = 0;
+  size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    visit(text.substr(start, end - start), ++number);
+    size_t first = start;
+    while (first < end && isBlank(text[first])) ++first;
+    visit(text.substr(first, end - first), ++number);
     start = end + 1;
   }
 }
-
-// A blank separates the fields of vertex and face lines: a space or a tab.
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // At least two characters, 'v' then a blank.
 inline bool isVertexLine(std::string_view line) {

@@ -56,9 +56,10 @@ TEST(DynamicMeshObjLoader, FacesFromFrameZeroPositionsFromEveryFrame) {
       "frames-load",
       {{"f0.obj", "# frame 0\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1 2 3\nf 3 2 1\n"},
        // Faces of later frames are never read, even bad ones; vertex runs split by
-       // other lines are read whole, and tabs separate fields as in frame 0.
+       // other lines are read whole, and tabs separate fields, blanks may come before
+       // a keyword and a byte order mark before the text as in frame 0.
        {"f1.obj", "v 0 0 1\nv\t1\t0\t1\ng x\nv 0 1 1\nf 9 9 9\n"},
-       {"f2.obj", "v 0 0 2\r\nv 1 0 2\r\nv 0 1 2\r\n"}});
+       {"f2.obj", "\xEF\xBB\xBFv 0 0 2\r\n  v 1 0 2\r\n\tv 0 1 2\r\n"}});
   const std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(dir, "f[0-9]\\.obj").Load();
   ASSERT_EQ(meshes.size(), 1u);
   EXPECT_EQ(meshes[0].getTriangles(), (TriangleList{{0, 1, 2}, {2, 1, 0}}));

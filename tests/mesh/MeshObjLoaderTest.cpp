@@ -46,6 +46,8 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
        {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0, 1, 2}, {2, 1, 0}}},
       {"normals, texture coordinates, comments", "# c\nvn 0 0 1\nvt 0.5 0.5\nv 1 2 3\nf 1 1 1\n",
        {{1, 2, 3}}, {{0, 0, 0}}},
+      {"byte order mark, blanks before keywords", "\xEF\xBB\xBF v 0 0 0\n\tv 1 0 0\nv 0 1 0\n \tf 1 2 3\n",
+       kTriangleRows, {{0, 1, 2}}},
       {"slash forms give the index", kNine + "f 1/2/3 4/5/6 7/8/9\nf 1//3 4//6 7//9\nf 1 4 7\n",
        kNineRows, {{0, 3, 6}, {0, 3, 6}, {0, 3, 6}}},
       {"face runs split by a group", kTriangle + "f 1 2 3\ng part2\nf 3 2 1\n\nf 2 3 1",
