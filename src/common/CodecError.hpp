@@ -13,7 +13,8 @@ namespace meshcodec {
 enum class ErrorKind {
   BadArgument = 2,      // a command-line argument that cannot be used
   UnreadableInput = 3,  // an input file that cannot be opened or read
-  MalformedObj = 4,     // an OBJ line that cannot be parsed, or a bad face index
+  MalformedObj = 4,     // an OBJ line that cannot be parsed, a bad face index, or a
+                        // file without vertex or face lines
   OutOfDomain = 5,      // a mesh the format cannot carry (border, non-manifold, ...)
   CorruptStream = 6,    // a compressed file that is truncated or inconsistent
   IoFailure = 7,        // an output file that cannot be written

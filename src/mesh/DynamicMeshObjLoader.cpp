@@ -130,7 +130,7 @@ void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string
   });
   if (lines != vertexCount) {
     throw MalformedObj("frame has " + std::to_string(lines) + " vertex lines, but frame 0 has " +
-                           std::to_string(vertexCount),
+                           std::to_string(vertexCount) + loneCarriageReturnNote(text),
                        fileName);
   }
 }

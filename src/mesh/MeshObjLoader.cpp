@@ -45,6 +45,14 @@ Mesh MeshObjLoader::Load() const {
 Mesh MeshObjLoader::parse(std::string_view text) const {
   int faces = 0, vertices = 0;
   getModelSize(text, faces, vertices);
+  // A file of lone carriage return line ends is one line, which cannot be both a
+  // vertex line and a face line, so it always stops here.
+  if (vertices == 0 || faces == 0) {
+    throw MalformedObj(std::string(vertices == 0 ? "the file has no vertex lines"
+                                                 : "the file has no face lines") +
+                           loneCarriageReturnNote(text),
+                       fileName);
+  }
   Mesh mesh(vertices, faces);
   // Vertices first, over the whole text, then faces: a file with faults of both
   // kinds reports its first bad vertex line, as separate passes would.

@@ -30,6 +30,13 @@ size_t skipCSpace(std::string_view text) {
   return i;
 }
 
+// True when only white space follows the number that ends at used: the number is the
+// whole field.
+bool wholeField(std::string_view field, size_t used) {
+  while (used < field.size() && isCSpace(field[used])) ++used;
+  return used == field.size();
+}
+
 // True when a digit 1-9 stands before the exponent of the decimal number at
 // [first, last): a zero result from such a text is an underflow.
 bool hasNonZeroMantissa(const char* first, const char* last) {
@@ -61,7 +68,9 @@ LineFault parseVertexFields(std::string_view line, double xyz[3]) {
     if (start == npos) return {TextFault::MissingField, k, {}};
     p = findBlank<tabs>(line, start + 1);
     const std::string_view text = line.substr(start, p == npos ? npos : p - start);
-    const TextFault fault = toDouble(text, xyz[k]);
+    size_t used = 0;
+    TextFault fault = toDouble(text, xyz[k], &used);
+    if (fault == TextFault::None && !wholeField(text, used)) fault = TextFault::NoNumber;
     if (fault != TextFault::None) return {fault, k, text};
   }
   return {};
@@ -77,7 +86,9 @@ LineFault parseFaceFields(std::string_view line, unsigned long corners[3]) {
     const size_t slash = line.find('/', blank + 1);
     const size_t end = std::min(nextBlank, slash);  // npos when neither exists
     const std::string_view text = line.substr(blank, end == npos ? npos : end - blank);
-    const TextFault fault = toUnsignedLong(text, corners[k]);
+    size_t used = 0;
+    TextFault fault = toUnsignedLong(text, corners[k], &used);
+    if (fault == TextFault::None && !wholeField(text, used)) fault = TextFault::NoNumber;
     if (fault != TextFault::None) return {fault, k, text};
     blank = nextBlank;
   }
@@ -113,7 +124,7 @@ void readObjFile(const std::string& fileName, std::string& text) {
   }
 }
 
-TextFault toDouble(std::string_view text, double& value) {
+TextFault toDouble(std::string_view text, double& value, size_t* end) {
   // Fast path for plain decimal numbers (optional '-', digits, point, exponent): the
   // correctly rounded result of from_chars is strtod's as long as it lies strictly
   // inside the normal range. Everything else (a '+' sign, hexadecimal, inf, nan,
@@ -132,12 +143,15 @@ TextFault toDouble(std::string_view text, double& value) {
       if ((magnitude > DBL_MIN && magnitude < DBL_MAX) ||
           (v == 0.0 && !hasNonZeroMantissa(first, result.ptr))) {
         value = v;
+        if (end) *end = static_cast<size_t>(result.ptr - text.data());
         return TextFault::None;
       }
     }
   }
   try {
-    value = std::stod(std::string(text));
+    size_t used = 0;
+    value = std::stod(std::string(text), &used);
+    if (end) *end = used;
     return TextFault::None;
   } catch (const std::invalid_argument&) {
     return TextFault::NoNumber;
@@ -146,7 +160,7 @@ TextFault toDouble(std::string_view text, double& value) {
   }
 }
 
-TextFault toUnsignedLong(std::string_view text, unsigned long& value) {
+TextFault toUnsignedLong(std::string_view text, unsigned long& value, size_t* end) {
   size_t i = skipCSpace(text);
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
@@ -160,6 +174,7 @@ TextFault toUnsignedLong(std::string_view text, unsigned long& value) {
   }
   if (overflow) return TextFault::OutOfRange;
   value = negative ? 0ul - v : v;
+  if (end) *end = i;
   return TextFault::None;
 }
 
@@ -180,11 +195,30 @@ std::string describeLineFault(const LineFault& fault, bool faceLine) {
                     : "vertex line has fewer than three coordinates";
   }
   constexpr size_t kShown = 40;
-  std::string shown(fault.text.substr(0, kShown));
-  if (fault.text.size() > kShown) shown += "...";
+  // The carriage return of a CRLF line end is left out. One inside the text is shown
+  // as \r: printed as it is, it would move the rest of the message over its start.
+  std::string_view text = fault.text;
+  while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  std::string shown;
+  for (const char c : text.substr(0, kShown)) {
+    if (c == '\r') shown += "\\r";
+    else shown += c;
+  }
+  if (text.size() > kShown) shown += "...";
   const char* problem = fault.kind == TextFault::NoNumber ? " is not a number: '"
                                                           : " is out of range: '";
-  return what + std::to_string(fault.field + 1) + problem + shown + "'";
+  return what + std::to_string(fault.field + 1) + problem + shown + "'" +
+         loneCarriageReturnNote(text);
+}
+
+std::string loneCarriageReturnNote(std::string_view text) {
+  for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
+    if (cr + 1 == text.size() || text[cr + 1] != '\n') {
+      return "; lines seem to end in a lone carriage return, which this reader does not take "
+             "as a line end";
+    }
+  }
+  return "";
 }
 
 std::string describeNonFinite(const double xyz[3]) {

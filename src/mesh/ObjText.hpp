@@ -16,23 +16,27 @@ namespace meshcodec {
 // naming the file when it cannot be opened or read.
 void readObjFile(const std::string& fileName, std::string& text);
 
+// A blank separates the fields of vertex and face lines: a space or a tab.
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
 // Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
 // which is not part of it (a carriage return before it is); a last line without a
 // line feed is still a line; nothing follows a final line feed. Numbers start at 1.
+// Blanks before a line's first other character are not part of the line, and a
+// UTF-8 byte order mark at the start of text belongs to no line.
 template <typename Visit>
 void forEachObjLine(std::string_view text, Visit&& visit) {
   long long number = 0;
-  size_t start = 0;
+  size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
-    visit(text.substr(start, end - start), ++number);
+    size_t first = start;
+    while (first < end && isBlank(text[first])) ++first;
+    visit(text.substr(first, end - first), ++number);
     start = end + 1;
   }
 }
-
-// A blank separates the fields of vertex and face lines: a space or a tab.
-inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // At least two characters, 'v' then a blank.
 inline bool isVertexLine(std::string_view line) {
@@ -45,18 +49,19 @@ inline bool isFaceLine(std::string_view line) { return !line.empty() && line[0] 
 enum class TextFault {
   None,
   MissingField,  // fewer blanks on the line than fields to take
-  NoNumber,      // the field does not start with a number
+  NoNumber,      // the field is not a number, or not wholly one
   OutOfRange,    // the number does not fit its type
 };
 
 // Same value and same fault as std::stod on the same text: leading white space,
 // sign, decimal and hexadecimal forms, inf and nan, anything after the number
 // ignored; results that overflow or underflow into the subnormals are OutOfRange.
-TextFault toDouble(std::string_view text, double& value);
+// Without a fault, *end (when given) is where the number ends, as stod's idx.
+TextFault toDouble(std::string_view text, double& value, size_t* end = nullptr);
 
 // Same value and same fault as std::stoul(text, nullptr, 10): a '-' sign negates in
-// unsigned arithmetic, as the C conversion does.
-TextFault toUnsignedLong(std::string_view text, unsigned long& value);
+// unsigned arithmetic, as the C conversion does. *end as for toDouble.
+TextFault toUnsignedLong(std::string_view text, unsigned long& value, size_t* end = nullptr);
 
 struct LineFault {
   TextFault kind = TextFault::None;
@@ -71,17 +76,26 @@ bool mayHoldTabs(std::string_view text);
 
 // Coordinate k's text runs from the k-th blank of the line up to the next blank or
 // the end of the line; the blank itself is leading white space of the conversion.
-// Two blanks in a row leave a field without a number, as two spaces do.
+// The text must be wholly a number, white space after it aside (the carriage return
+// of a CRLF line end): "0,25" and "1x" are NoNumber. Two blanks in a row leave a
+// field without a number, as two spaces do.
 LineFault parseVertexLine(std::string_view line, double xyz[3], bool tabs = true);
 
 // Corner k's text runs from the k-th blank up to the nearer of the next blank and
-// the next slash, so index/texture/normal forms give their index. Values are
-// returned as written, counted from 1 and not yet checked against any vertex count.
+// the next slash, so index/texture/normal forms give their index; it must be wholly
+// a number as a coordinate must. Values are returned as written, counted from 1 and
+// not yet checked against any vertex count.
 LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool tabs = true);
 
 // The reason text of a fault of a vertex line ("coordinate") or face line
-// ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut.
+// ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut, and a
+// carriage return inside the text is shown as \r and adds loneCarriageReturnNote.
 std::string describeLineFault(const LineFault& fault, bool faceLine);
+
+// "; lines seem to end in a lone carriage return, ..." when text holds a carriage
+// return that no line feed follows, otherwise "". The errors that a file of such
+// line ends (one long line to these readers) runs into add it to their reason.
+std::string loneCarriageReturnNote(std::string_view text);
 
 // What the readers accept as vertex coordinates: every number, or only finite ones
 // for the encoders, which compute with the positions (reindexing only copies them).

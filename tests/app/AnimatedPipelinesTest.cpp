@@ -180,6 +180,11 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   testing::writeObj(inf, path("inf_ref.obj"));
   // Reindexing does no arithmetic on positions and copies them as they are.
   ASSERT_EQ(run({"-rd", "nan_frames", "mesh_[0-9]+\\.obj", "r_"}).status, 0);
+  // A frame 0 of vertex lines only.
+  testing::writeAnimation(reference, 3, path("faceless_frames"));
+  const std::string frame0 = path("faceless_frames/" + frameName("mesh_", 0));
+  const std::string text = testing::readFile(frame0);
+  std::ofstream(frame0) << text.substr(0, text.find("\nf ") + 1);
   fs::create_directories(path("a_directory"));
 
   struct Case {
@@ -228,6 +233,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "4", "inf_ref.obj"}, ErrorKind::OutOfDomain,
        "inf_ref.obj: line 7: vertex coordinate 3 is not finite: -inf"},
       {{"-ed", "frames", regex, "a_directory", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::IoFailure},
+      {{"-rd", "faceless_frames", regex, "o_"}, ErrorKind::MalformedObj,
+       "faceless_frames/mesh_00000.obj: the file has no face lines"},
       {{"-dd", "missing.bin", "o_", "0"}, ErrorKind::UnreadableInput},
       {{"-dd", "frames", "o_", "0"}, ErrorKind::UnreadableInput, "frames: cannot read"},
       {{"-dd", "short.bin", "o_", "0"}, ErrorKind::CorruptStream},

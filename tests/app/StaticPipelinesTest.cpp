@@ -205,6 +205,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::ofstream(path("huge.obj")) << "v 0 0 0\nv 1e39 0 0\nv 0 1e39 0\nv 0 0 1e39\n" << faces;
     std::ofstream(path("tiny.obj")) << "v 0 0 0\nv 1e-30 0 0\nv 0 1e-30 0\nv 0 0 1e-30\n" << faces;
     std::ofstream(path("unused.obj")) << testing::readFile(path("in.obj")) << "v 5 5 5\n";
+    std::ofstream(path("comma.obj")) << "v 0 0 0\nv 0,25 0.1 0.2\nf 1 2 1\n";
+    std::string loneCr = testing::readFile(path("in.obj"));
+    std::replace(loneCr.begin(), loneCr.end(), '\n', '\r');
+    std::ofstream(path("lone_cr.obj")) << loneCr;
     Mesh nan = testing::uvSphere(8, 10);
     nan.getVertices()(2, 1) = NAN;
     writeMesh(nan, "nan.obj");
@@ -237,6 +241,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
       {{"-e", "border.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "border.obj"},
       {{"-e", "unused.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "unused.obj"},
+      {{"-e", "comma.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "comma.obj: line 2",
+       "vertex coordinate 1 is not a number: ' 0,25'"},
+      {{"-e", "lone_cr.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "lone_cr.obj",
+       "the file has no face lines; lines seem to end in a lone carriage return"},
       {{"-e", "nan.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "nan.obj: line 3"},
       {{"-e", "huge.obj", "good.bin", "0.01", "0"}, ErrorKind::OutOfDomain, "huge.obj",
        "the average edge length overflows a float"},

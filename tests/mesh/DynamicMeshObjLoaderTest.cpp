@@ -56,9 +56,10 @@ TEST(DynamicMeshObjLoader, FacesFromFrameZeroPositionsFromEveryFrame) {
       "frames-load",
       {{"f0.obj", "# frame 0\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1 2 3\nf 3 2 1\n"},
        // Faces of later frames are never read, even bad ones; vertex runs split by
-       // other lines are read whole, and tabs separate fields as in frame 0.
+       // other lines are read whole, and tabs separate fields, blanks may come before
+       // a keyword and a byte order mark before the text as in frame 0.
        {"f1.obj", "v 0 0 1\nv\t1\t0\t1\ng x\nv 0 1 1\nf 9 9 9\n"},
-       {"f2.obj", "v 0 0 2\r\nv 1 0 2\r\nv 0 1 2\r\n"}});
+       {"f2.obj", "\xEF\xBB\xBFv 0 0 2\r\n  v 1 0 2\r\n\tv 0 1 2\r\n"}});
   const std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(dir, "f[0-9]\\.obj").Load();
   ASSERT_EQ(meshes.size(), 1u);
   EXPECT_EQ(meshes[0].getTriangles(), (TriangleList{{0, 1, 2}, {2, 1, 0}}));
@@ -81,7 +82,7 @@ TEST(DynamicMeshObjLoader, FaultsAreErrorsNamingTheirFile) {
   } cases[] = {
       {"bad line in a later frame", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\nv 1 2\n"}},
        "f1.obj", ErrorKind::MalformedObj, "line 2: vertex line has fewer than three coordinates"},
-      {"bad line in frame 0", {{"f0.obj", "v 1 2\n"}, {"f1.obj", kTriangle}}, "f0.obj",
+      {"bad line in frame 0", {{"f0.obj", "v 1 2\nf 1 1 1\n"}, {"f1.obj", kTriangle}}, "f0.obj",
        ErrorKind::MalformedObj, "line 1: vertex line has fewer than three coordinates"},
       {"bad face index in frame 0", {{"f0.obj", "v 0 0 0\nf 1 1 2\n"}}, "f0.obj",
        ErrorKind::MalformedObj, "line 2: face corner 3 names vertex 2"},
@@ -89,7 +90,14 @@ TEST(DynamicMeshObjLoader, FaultsAreErrorsNamingTheirFile) {
        "f1.obj", ErrorKind::MalformedObj, "frame has 2 vertex lines, but frame 0 has 3"},
       {"more vertices later", {{"f0.obj", kTriangle}, {"f1.obj", kTriangle + "v 2 2 2\n"}},
        "f1.obj", ErrorKind::MalformedObj, "frame has 4 vertex lines, but frame 0 has 3"},
-      {"infinite coordinate in frame 0", {{"f0.obj", "v 0 0 0\nv 1 0 inf\n"}}, "f0.obj",
+      {"lone carriage returns later", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\rv 1 0 0\r"}},
+       "f1.obj", ErrorKind::MalformedObj,
+       "line 1: vertex coordinate 3 is not a number: ' 0\\rv'; lines seem to end in a lone "
+       "carriage return"},
+      {"no vertex line later", {{"f0.obj", kTriangle}, {"f1.obj", "# c\rv 0 0 0\r"}}, "f1.obj",
+       ErrorKind::MalformedObj,
+       "frame has 0 vertex lines, but frame 0 has 3; lines seem to end in a lone carriage return"},
+      {"infinite coordinate in frame 0", {{"f0.obj", "v 0 0 0\nv 1 0 inf\nf 1 1 2\n"}}, "f0.obj",
        ErrorKind::OutOfDomain, "line 2: vertex coordinate 3 is not finite: inf", Coordinates::Finite},
       {"NaN in a later frame", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\nv 1 0 0\nv nan 1 0\n"}},
        "f1.obj", ErrorKind::OutOfDomain, "line 3: vertex coordinate 1 is not finite: nan",

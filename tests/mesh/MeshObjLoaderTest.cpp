@@ -38,21 +38,22 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
       {"triangle", kTriangle + "f 1 2 3\n", kTriangleRows, {{0, 1, 2}}},
       {"fourth corner dropped", kTriangle + "v 1 1 0\nf 1 2 3 4\n",
        {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}}},
-      {"fourth coordinate ignored", "v 1 2 3 4\n", {{1, 2, 3}}, {}},
+      {"fields past the third not read", "v 1 2 3 0,4\nf 1 1 1 x\n", {{1, 2, 3}}, {{0, 0, 0}}},
       {"carriage returns", "v 1 2 3\r\nv 4 5 6\r\nv 7 8 9\r\nf 1 2 3\r\n",
        {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0, 1, 2}}},
       {"tabs separate fields as spaces do",
        "v\t1\t2\t3\nv 4\t5 6\t# c\nv 7 8 9\nf\t1\t2\t3\nf 3/1\t2//2 1\n",
        {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {{0, 1, 2}, {2, 1, 0}}},
-      {"normals, texture coordinates, comments", "# c\nvn 0 0 1\nvt 0.5 0.5\nv 1 2 3\n",
-       {{1, 2, 3}}, {}},
+      {"normals, texture coordinates, comments", "# c\nvn 0 0 1\nvt 0.5 0.5\nv 1 2 3\nf 1 1 1\n",
+       {{1, 2, 3}}, {{0, 0, 0}}},
+      {"byte order mark, blanks before keywords", "\xEF\xBB\xBF v 0 0 0\n\tv 1 0 0\nv 0 1 0\n \tf 1 2 3\n",
+       kTriangleRows, {{0, 1, 2}}},
       {"slash forms give the index", kNine + "f 1/2/3 4/5/6 7/8/9\nf 1//3 4//6 7//9\nf 1 4 7\n",
        kNineRows, {{0, 3, 6}, {0, 3, 6}, {0, 3, 6}}},
       {"face runs split by a group", kTriangle + "f 1 2 3\ng part2\nf 3 2 1\n\nf 2 3 1",
        kTriangleRows, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}}},
-      {"number forms of stod", "v 0x1p3 +1.5e1x -inf\nv 1,5 .5 -0\n", {{8, 15, -inf}, {1, 0.5, 0}},
-       {}},
-      {"empty file", "", {}, {}},
+      {"number forms of stod", "v 0x1p3 +1.5e1 -inf\nv 1 .5 -0\nf 1 2 1\n",
+       {{8, 15, -inf}, {1, 0.5, 0}}, {{0, 1, 0}}},
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -64,7 +65,7 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
     }
     EXPECT_EQ(mesh.getTriangles(), TriangleList(c.triangles.begin(), c.triangles.end()));
   }
-  EXPECT_TRUE(std::signbit(MeshObjLoader("in.obj").parse("v -0 0 0\n").getVertices()(0, 0)));
+  EXPECT_TRUE(std::signbit(MeshObjLoader("in.obj").parse("v -0 0 0\nf 1 1 1\n").getVertices()(0, 0)));
 }
 
 TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
@@ -72,10 +73,18 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
     std::string text;
     const char* reason;
   } cases[] = {
-      {"v 0 0 0\nv 1 2\n", "line 2: vertex line has fewer than three coordinates"},
-      {"v 1  2 3\n", "line 1: vertex coordinate 2 is not a number: ' '"},
-      {"v 1\t 2 3\n", "line 1: vertex coordinate 2 is not a number: '\t'"},
-      {"v 1 2 1e999\n", "line 1: vertex coordinate 3 is out of range: ' 1e999'"},
+      {"v 0 0 0\nv 1 2\nf 1 1 1\n", "line 2: vertex line has fewer than three coordinates"},
+      {"v 1  2 3\nf 1 1 1\n", "line 1: vertex coordinate 2 is not a number: ' '"},
+      {"v 1\t 2 3\nf 1 1 1\n", "line 1: vertex coordinate 2 is not a number: '\t'"},
+      {"v 1 2 1e999\nf 1 1 1\n", "line 1: vertex coordinate 3 is out of range: ' 1e999'"},
+      {"v 0,25 0.1 0.2\nf 1 1 1\n", "line 1: vertex coordinate 1 is not a number: ' 0,25'"},
+      {"v 0 0 0.25abc\r\nf 1 1 1\n", "line 1: vertex coordinate 3 is not a number: ' 0.25abc'"},
+      {kTriangle + "f 1 2.0 3\n", "line 4: face corner 2 is not a number: ' 2.0'"},
+      {kTriangle + "f 1 2 3x/3\n", "line 4: face corner 3 is not a number: ' 3x'"},
+      {"", "the file has no vertex lines"},
+      {kTriangle, "the file has no face lines"},
+      {"# c\rv 0 0 0\rf 1 1 1\r",
+       "the file has no vertex lines; lines seem to end in a lone carriage return"},
       {kTriangle + "f 1  2 3\n", "line 4: face corner 2 is not a number: ' '"},
       {kTriangle + "f 1 2\t\t3\n", "line 4: face corner 3 is not a number: '\t'"},
       {kTriangle + "f 1 2\n", "line 4: face line has fewer than three corners"},
@@ -105,8 +114,8 @@ TEST(MeshObjLoader, FiniteCoordinatesOnlyWhenAsked) {
     std::string text;
     const char* reason;
   } cases[] = {
-      {kTriangle + "v 1 nan 0\nv inf 0 0\n", "line 4: vertex coordinate 2 is not finite: nan"},
-      {"v 0 0 -infinity\n", "line 1: vertex coordinate 3 is not finite: -inf"},
+      {kTriangle + "v 1 nan 0\nv inf 0 0\nf 1 2 3\n", "line 4: vertex coordinate 2 is not finite: nan"},
+      {"v 0 0 -infinity\nf 1 1 1\n", "line 1: vertex coordinate 3 is not finite: -inf"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

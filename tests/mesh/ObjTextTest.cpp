@@ -25,11 +25,15 @@ TextFault reference(const std::string& text, Convert convert) {
   }
 }
 
+// The readers take a field as wholly a number from where the conversion stopped.
 void expectSameAsStod(const std::string& text) {
   double expected = 0, actual = 0;
-  const TextFault want = reference(text, [&](const std::string& t) { expected = std::stod(t); });
-  ASSERT_EQ(toDouble(text, actual), want) << "'" << text << "'";
+  size_t expectedEnd = 0, actualEnd = 0;
+  const TextFault want =
+      reference(text, [&](const std::string& t) { expected = std::stod(t, &expectedEnd); });
+  ASSERT_EQ(toDouble(text, actual, &actualEnd), want) << "'" << text << "'";
   if (want != TextFault::None) return;
+  EXPECT_EQ(actualEnd, expectedEnd) << "'" << text << "'";
   if (std::isnan(expected)) {
     EXPECT_TRUE(std::isnan(actual)) << "'" << text << "'";
     EXPECT_EQ(std::signbit(actual), std::signbit(expected)) << "'" << text << "'";
@@ -40,11 +44,13 @@ void expectSameAsStod(const std::string& text) {
 
 void expectSameAsStoul(const std::string& text) {
   unsigned long expected = 0, actual = 0;
+  size_t expectedEnd = 0, actualEnd = 0;
   const TextFault want =
-      reference(text, [&](const std::string& t) { expected = std::stoul(t, nullptr, 10); });
-  ASSERT_EQ(toUnsignedLong(text, actual), want) << "'" << text << "'";
+      reference(text, [&](const std::string& t) { expected = std::stoul(t, &expectedEnd, 10); });
+  ASSERT_EQ(toUnsignedLong(text, actual, &actualEnd), want) << "'" << text << "'";
   if (want == TextFault::None) {
     EXPECT_EQ(actual, expected) << "'" << text << "'";
+    EXPECT_EQ(actualEnd, expectedEnd) << "'" << text << "'";
   }
 }
 
