@@ -98,8 +98,11 @@ void encode(std::string in, std::string out, float quantization, int method) {
     // are printed once both are in place.
     file.close();
     map.close();
-    file.commit();
-    map.commit();
+    {
+      const OutputFile::CommitGroup together;
+      file.commit();
+      map.commit();
+    }
     std::cout << connectivityEnd << "\t" << static_cast<std::int64_t>(bytes.size()) << "\n";
   } catch (...) {
     rethrowNamingFile(in);

@@ -214,6 +214,15 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
 
 }  // namespace
 
+OutputFile::CommitGroup::CommitGroup() {
+  const sigset_t stops = stopSignals();
+  sigprocmask(SIG_BLOCK, &stops, &previous);
+}
+
+// A signal that arrived meanwhile is delivered here: its handler finds the committed
+// files no longer temporary and only stops the process.
+OutputFile::CommitGroup::~CommitGroup() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+
 // A stream that writes through a file descriptor and keeps the first error of a
 // write or of closing, which a full disk may only report then.
 class OutputFile::Descriptor : public std::streambuf {

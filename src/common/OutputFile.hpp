@@ -16,6 +16,8 @@
 // Temporary files are removed if the process is stopped by SIGINT, SIGTERM, SIGHUP or
 // SIGPIPE.
 
+#include <signal.h>
+
 #include <cstddef>
 #include <memory>
 #include <ostream>
@@ -52,6 +54,21 @@ class OutputFile {
   void commit();
 
   const std::string& target() const { return targetPath; }
+
+  // While one exists, SIGINT, SIGTERM, SIGHUP and SIGPIPE wait and act when it ends,
+  // so that the commits made in its lifetime replace their targets all or none: a
+  // signal that came before the first commit removes the temporary files, one that
+  // comes during the commits acts once the last file is in place.
+  class CommitGroup {
+   public:
+    CommitGroup();
+    ~CommitGroup();
+    CommitGroup(const CommitGroup&) = delete;
+    CommitGroup& operator=(const CommitGroup&) = delete;
+
+   private:
+    sigset_t previous;
+  };
 
  private:
   void discard() noexcept;

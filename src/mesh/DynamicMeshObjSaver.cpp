@@ -73,6 +73,7 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
       written.push_back(std::move(file));
     }
     name = prefix;
+    const OutputFile::CommitGroup together;
     for (OutputFile& file : written) file.commit();
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -164,6 +166,40 @@ TEST_F(OutputFileTest, FilesClosedTogetherAreReplacedTogether) {
   moved.commit();
   EXPECT_EQ(testing::readFile(target), "first");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
+  // A child process commits two files and stops itself with a signal before the
+  // group's first commit or between its two: the files are all old or all new.
+  const std::string second = dir + "/second.txt";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const bool between : {false, true}) {
+      SCOPED_TRACE(std::to_string(signal) + (between ? " between the commits" : " before them"));
+      std::ofstream(target) << "earlier";
+      std::ofstream(second) << "earlier";
+      const pid_t pid = fork();
+      if (pid == 0) {
+        OutputFile first(target), last(second);
+        first.stream() << "new";
+        last.stream() << "new";
+        if (!between) raise(signal);
+        {
+          const OutputFile::CommitGroup together;
+          first.commit();
+          if (between) raise(signal);
+          last.commit();
+        }
+        _exit(0);
+      }
+      ASSERT_GT(pid, 0);
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+      EXPECT_EQ(testing::readFile(target), between ? "new" : "earlier");
+      EXPECT_EQ(testing::readFile(second), between ? "new" : "earlier");
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    }
+  }
 }
 
 }  // namespace
