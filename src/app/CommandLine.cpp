@@ -11,6 +11,7 @@
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
+#include "common/OutputFile.hpp"
 
 namespace meshcodec {
 
@@ -144,6 +145,8 @@ const Command kCommands[] = {
 }  // namespace
 
 int CommandLine::run(int argc, char** argv) {
+  // Before anything opens a file, so that /dev/fd/N means what the caller opened.
+  OutputFile::recordOpenDescriptors();
   for (const char* line : kBanner) std::cout << line << std::endl;
   if (argc < 2) {
     std::cout << kOptionList << std::endl;

@@ -1,5 +1,6 @@
 #include "common/OutputFile.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +68,15 @@ class SignalsHeld {
  private:
   sigset_t previous;
 };
+
+// The descriptors open when recordOpenDescriptors() was called, in increasing order.
+bool descriptorsRecorded = false;
+std::vector<int> descriptorsAtStart;
+
+bool openAtStart(int descriptor) {
+  return !descriptorsRecorded ||
+         std::binary_search(descriptorsAtStart.begin(), descriptorsAtStart.end(), descriptor);
+}
 
 extern "C" void removeTemporariesAndStop(int signal) {
   // Only async-signal-safe calls. SA_RESETHAND has restored the default action, so
@@ -142,13 +153,16 @@ bool sameFile(const std::string& a, const char* b) {
          first.st_ino == second.st_ino;
 }
 
-// A name in this process's descriptor directory, whatever way leads there.
+// A name in this process's descriptor directory, whatever way leads there. The
+// thread's own directory is another one with the same descriptors.
 int ownDescriptor(const std::string& path) {
   const fs::path name(path);
   const std::string number = name.filename().string();
   if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
   std::string directory = name.parent_path().string();
-  return sameFile(directory.empty() ? "." : directory, "/proc/self/fd") ? std::stoi(number) : -1;
+  if (directory.empty()) directory = ".";
+  return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::stoi(number)
+                                                                                                : -1;
 }
 
 Placement placementOf(const std::string& target) {
@@ -157,7 +171,10 @@ Placement placementOf(const std::string& target) {
   for (int links = 0;; ++links) {
     if (onProcFileSystem(path)) {
       const int descriptor = ownDescriptor(path);
-      return {descriptor < 0 ? Placement::Direct : Placement::OwnDescriptor, target, descriptor};
+      if (descriptor < 0) return {Placement::Direct, target, -1};
+      // A descriptor that the program itself opened is another output's file.
+      if (!openAtStart(descriptor)) throw IoFailure(systemReason("cannot open the output file", EBADF), target);
+      return {Placement::OwnDescriptor, target, descriptor};
     }
     struct stat info {};
     // A name that does not exist is created by the rename; any other fault shows
@@ -222,6 +239,22 @@ OutputFile::CommitGroup::CommitGroup() {
 // A signal that arrived meanwhile is delivered here: its handler finds the committed
 // files no longer temporary and only stops the process.
 OutputFile::CommitGroup::~CommitGroup() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+
+void OutputFile::recordOpenDescriptors() {
+  DIR* listing = opendir("/proc/self/fd");
+  // Without /proc no name leads to a descriptor, and the record is not needed.
+  if (listing == nullptr) return;
+  std::vector<int> open;
+  while (const dirent* entry = readdir(listing)) {
+    char* end = nullptr;
+    const long number = std::strtol(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0' && number != dirfd(listing)) open.push_back(static_cast<int>(number));
+  }
+  closedir(listing);
+  std::sort(open.begin(), open.end());
+  descriptorsAtStart = std::move(open);
+  descriptorsRecorded = true;
+}
 
 // A stream that writes through a file descriptor and keeps the first error of a
 // write or of closing, which a full disk may only report then.

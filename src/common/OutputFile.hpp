@@ -9,9 +9,9 @@
 // A device, a FIFO or a socket, and anything reached through /proc, is written
 // directly: replacing it would turn a device into a regular file or detach a file
 // from the descriptor that names it. A name of one of this process's descriptors
-// (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written through that descriptor, after
-// what it has written, as standard output is after the banner. Such a target cannot
-// be written atomically.
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N) is written
+// through that descriptor, after what it has written, as standard output is after
+// the banner. Such a target cannot be written atomically.
 //
 // Temporary files are removed if the process is stopped by SIGINT, SIGTERM, SIGHUP or
 // SIGPIPE.
@@ -69,6 +69,13 @@ class OutputFile {
    private:
     sigset_t previous;
   };
+
+  // Notes which descriptors are open now. From then on a name of one of the process's
+  // descriptors means that descriptor as it was at this call: a number that was free
+  // then may since name a temporary file of another output, and is refused. The
+  // program's entry calls it before anything opens a file; until then any open
+  // descriptor counts.
+  static void recordOpenDescriptors();
 
  private:
   void discard() noexcept;

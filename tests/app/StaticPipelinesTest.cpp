@@ -170,6 +170,14 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   const std::string bytes = testing::readFile(path("a.bin"));
   EXPECT_EQ(withoutBanner(e.out).substr(0, bytes.size()), bytes);
   EXPECT_EQ(withoutBanner(e.out).substr(bytes.size()), withoutBanner(run({"-e", "in.obj", "b.bin", "0.01", "1"}).out));
+  // The thread's descriptor directory leads there too; method 0 prints the vertex
+  // count before the file is written.
+  ASSERT_EQ(run({"-e", "in.obj", "m0.bin", "0.01", "0"}).status, 0);
+  const RunResult counted = run({"-d", "m0.bin", "m0.obj", "0"});
+  const RunResult t = run({"-d", "m0.bin", "/proc/thread-self/fd/1", "0"});
+  ASSERT_EQ(t.status, 0) << t.err;
+  EXPECT_EQ(withoutBanner(t.out), withoutBanner(counted.out) + testing::readFile(path("m0.obj")));
+
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
@@ -230,6 +238,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     ErrorKind kind;
     std::string file;  // named by the error, and the line where one is at fault
     std::string reason = "";  // a part of the error line, where it matters
+    std::string redirections = "";
   };
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
   const Case cases[] = {
@@ -252,6 +261,8 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory"},
+      // A descriptor that was not open when the program started.
+      {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
       {{"-d", "dir.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "dir.bin"},
@@ -269,7 +280,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
     const size_t filesBefore = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
-    const RunResult r = run(c.args);
+    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections);
     EXPECT_EQ(r.status, static_cast<int>(c.kind));
     const std::string prefix = "meshcodec: error: " + (c.file.empty() ? "" : c.file + ": ");
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;

@@ -119,22 +119,32 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
   EXPECT_STREQ(read, "through the fifo");
   EXPECT_TRUE(fs::is_fifo(dir + "/fifo"));
 
-  // A file named through /proc/self/fd and /dev/fd is written where its descriptor
-  // writes, after what it holds, and is not replaced.
+  // A file named through the process's descriptor directories is written where its
+  // descriptor writes, after what it holds, and is not replaced. A number that was
+  // free when the descriptors were recorded is refused, even once another output's
+  // temporary file has taken it.
   const int fd = open(target.c_str(), O_WRONLY | O_APPEND);
   ASSERT_GE(fd, 0);
+  const int spare = dup(fd);
+  close(spare);
+  OutputFile::recordOpenDescriptors();
   struct stat before {};
   fstat(fd, &before);
-  for (const std::string name : {"/proc/self/fd/", "/dev/fd/"}) {
+  std::string expected = "earlier";
+  for (const std::string& name : {std::string("/proc/self/fd/"), std::string("/dev/fd/"),
+                                  std::string("/proc/thread-self/fd/"), "/proc/" + std::to_string(getpid()) + "/fd/"}) {
     OutputFile file(name + std::to_string(fd));
     file.stream() << " " << name;
     file.commit();
+    expected += " " + name;
+    OutputFile other(dir + "/other.txt");
+    EXPECT_THROW(OutputFile(name + std::to_string(spare)), IoFailure) << name;
   }
   struct stat after {};
   stat(target.c_str(), &after);
   close(fd);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(testing::readFile(target), "earlier /proc/self/fd/ /dev/fd/");
+  EXPECT_EQ(testing::readFile(target), expected);
 
   // Character devices like the system's null and full devices: they stay devices, and
   // a write that the device refuses is an IoFailure.
