@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <iostream>
 #include <streambuf>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -192,6 +193,20 @@ Placement placementOf(const std::string& target) {
   }
 }
 
+// The file name that a rename can replace or create; an empty target is named as
+// typed, since an error without a file name would be taken for the input's.
+void requireFileName(const std::string& place, const std::string& target) {
+  const std::string name = fs::path(place).filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    throw IoFailure("not a file name", target.empty() ? "''" : target);
+  }
+}
+
+std::string directoryOf(const std::string& place) {
+  const std::string directory = fs::path(place).parent_path().string();
+  return directory.empty() ? "." : directory;
+}
+
 // Creates a new file beside `beside` and returns its descriptor, the file registered
 // for removal on a signal. The name is short, so that it is legal wherever the
 // target's name is; O_EXCL refuses names that exist, so a leftover of an earlier run
@@ -199,10 +214,7 @@ Placement placementOf(const std::string& target) {
 int createTemporaryBeside(const std::string& beside, const std::string& target, std::string& temporary,
                           std::ptrdiff_t& slot) {
   const fs::path path(beside);
-  const std::string name = path.filename().string();
-  if (name.empty() || name == "." || name == "..") {
-    throw IoFailure("not a file name", target);
-  }
+  requireFileName(beside, target);
   static unsigned counter = 0;
   int lastError = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -254,6 +266,58 @@ void OutputFile::recordOpenDescriptors() {
   std::sort(open.begin(), open.end());
   descriptorsAtStart = std::move(open);
   descriptorsRecorded = true;
+}
+
+void OutputFile::checkTargets(const std::vector<std::string>& targets) {
+  // One file is one device and inode; a name to be created, its directory's and the
+  // name in it. Sorted, two targets of one file are neighbours.
+  struct Identity {
+    dev_t device;
+    ino_t inode;
+    std::string name;
+    std::size_t target;
+    bool operator<(const Identity& other) const {
+      return std::tie(device, inode, name, target) < std::tie(other.device, other.inode, other.name, other.target);
+    }
+  };
+  std::vector<Identity> identities;
+  identities.reserve(targets.size());
+  std::string checkedDirectory;  // the frames of an animation share one
+  struct stat directoryInfo {};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const Placement placement = placementOf(targets[i]);
+    struct stat info {};
+    if (placement.kind != Placement::Replace) {
+      if (stat(targets[i].c_str(), &info) == 0) identities.push_back({info.st_dev, info.st_ino, {}, i});
+      continue;
+    }
+    requireFileName(placement.path, targets[i]);
+    const std::string directory = directoryOf(placement.path);
+    if (directory != checkedDirectory) {
+      // A directory with search and write permission, as creating the temporary file
+      // needs; the reason is the one that creating it would give.
+      int error = 0;
+      if (stat(directory.c_str(), &directoryInfo) != 0) error = errno;
+      else if (!S_ISDIR(directoryInfo.st_mode)) error = ENOTDIR;
+      else if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) error = errno;
+      if (error != 0) throw IoFailure(systemReason("cannot create the output file", error), targets[i]);
+      checkedDirectory = directory;
+    }
+    if (stat(placement.path.c_str(), &info) == 0) {
+      identities.push_back({info.st_dev, info.st_ino, {}, i});
+    } else {
+      identities.push_back({directoryInfo.st_dev, directoryInfo.st_ino, fs::path(placement.path).filename().string(), i});
+    }
+  }
+  std::sort(identities.begin(), identities.end());
+  for (std::size_t i = 1; i < identities.size(); ++i) {
+    const Identity& first = identities[i - 1];
+    const Identity& second = identities[i];
+    if (first.device == second.device && first.inode == second.inode && first.name == second.name) {
+      throw BadArgument("the same file as " + targets[second.target] + ", another output of the command",
+                        targets[first.target]);
+    }
+  }
 }
 
 // A stream that writes through a file descriptor and keeps the first error of a

@@ -22,6 +22,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace meshcodec {
 
@@ -76,6 +77,14 @@ class OutputFile {
   // program's entry calls it before anything opens a file; until then any open
   // descriptor counts.
   static void recordOpenDescriptors();
+
+  // Checks the targets of one command before the work that produces them, so that
+  // what the constructor would refuse is reported first: IoFailure naming a target
+  // whose directory is missing or cannot be written, a loop of links, a descriptor
+  // that was not open, or a name that is no file name. BadArgument naming two targets
+  // that are one file (the same existing file, through links and hard links, or the
+  // same name to be created), of which only the last written would remain.
+  static void checkTargets(const std::vector<std::string>& targets);
 
  private:
   void discard() noexcept;

@@ -30,10 +30,11 @@ class DynamicMeshObjSaver {
   // that positionsOf(f) returns (valid until the next call), so that a frame can be
   // computed just before it is written. Each file goes to a temporary file first;
   // the files replace their targets only once all are written, and a stop signal
-  // waits until all have. A frame file that cannot be created or written throws
-  // IoFailure, and no frame file is replaced; any other standard exception on the
-  // way is printed on standard output and ends Save, also without replacing any
-  // file.
+  // waits until all have. Two frame names of one file (through links) throw
+  // BadArgument before anything is written. A frame file that cannot be created or
+  // written throws IoFailure, and no frame file is replaced; any other standard
+  // exception on the way is printed on standard output and ends Save, also without
+  // replacing any file.
   void Save(int frames, Eigen::Index vertexCount, const TriangleList& triangles,
             const std::function<FramePositions(int frame)>& positionsOf) const;
 

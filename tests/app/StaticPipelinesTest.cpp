@@ -240,6 +240,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::string reason = "";  // a part of the error line, where it matters
     std::string redirections = "";
   };
+  fs::create_symlink("map.txt", path("map_link.bin"));
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
   const Case cases[] = {
       {{"-e", "missing.obj", "good.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "missing.obj"},
@@ -261,6 +262,14 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory"},
+      // Outputs are checked before the input is read.
+      {{"-e", "missing.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
+      {{"-d", "missing.bin", "no_such_dir/x.obj", "0"}, ErrorKind::IoFailure, "no_such_dir/x.obj"},
+      {{"-r", "missing.obj", "good.bin/x.obj"}, ErrorKind::IoFailure, "good.bin/x.obj", "Not a directory"},
+      {{"-e", "in.obj", "", "0.01", "0"}, ErrorKind::IoFailure, "''", "not a file name"},
+      {{"-e", "in.obj", "map.txt", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
+       "the same file as map.txt, another output of the command"},
+      {{"-e", "in.obj", "map_link.bin", "0.01", "0"}, ErrorKind::BadArgument, "map_link.bin", "as map.txt"},
       // A descriptor that was not open when the program started.
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},

@@ -61,13 +61,23 @@ TEST_F(OutputFileTest, AbandonedOrFailedOutputLeavesTheEarlierFile) {
 
 TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   fs::create_directory(dir + "/sub");
-  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/"}) {
+  // checkTargets refuses each as the constructor does, without creating anything.
+  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/", std::string()}) {
     SCOPED_TRACE(path);
+    std::string reason;
     try {
       OutputFile file(path);
       ADD_FAILURE() << "created";
     } catch (const IoFailure& e) {
-      EXPECT_EQ(e.file(), path);
+      EXPECT_EQ(e.file(), path.empty() ? "''" : path);
+      reason = e.what();
+    }
+    try {
+      OutputFile::checkTargets({target, path});
+      ADD_FAILURE() << "accepted";
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), path.empty() ? "''" : path);
+      EXPECT_EQ(e.what(), reason);
     }
   }
   OutputFile ontoDirectory(dir + "/sub");
@@ -176,6 +186,30 @@ TEST_F(OutputFileTest, FilesClosedTogetherAreReplacedTogether) {
   moved.commit();
   EXPECT_EQ(testing::readFile(target), "first");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
+  // Pairs of names of one file: through a link, a hard link, a dangling link to a
+  // name to be created, and two spellings of a new name.
+  fs::create_directory(dir + "/sub");
+  fs::create_symlink("out.txt", dir + "/link");
+  fs::create_hard_link(target, dir + "/hard");
+  fs::create_symlink("new.txt", dir + "/dangling");
+  const std::pair<std::string, std::string> pairs[] = {{target, dir + "/link"},
+                                                       {dir + "/hard", target},
+                                                       {dir + "/dangling", dir + "/new.txt"},
+                                                       {dir + "/sub/../new.txt", dir + "/new.txt"}};
+  for (const auto& [first, second] : pairs) {
+    try {
+      OutputFile::checkTargets({first, dir + "/other.txt", second});
+      ADD_FAILURE() << first << " and " << second << " accepted";
+    } catch (const BadArgument& e) {
+      EXPECT_EQ(e.file(), first);
+      EXPECT_EQ(std::string(e.what()), "the same file as " + second + ", another output of the command");
+    }
+  }
+  OutputFile::checkTargets({target, dir + "/new.txt", dir + "/sub/new.txt", "/dev/null"});
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
 }
 
 TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
