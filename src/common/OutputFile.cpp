@@ -207,12 +207,12 @@ std::string directoryOf(const std::string& place) {
   return directory.empty() ? "." : directory;
 }
 
-// Creates a new file beside `beside` and returns its descriptor, the file registered
-// for removal on a signal. The name is short, so that it is legal wherever the
-// target's name is; O_EXCL refuses names that exist, so a leftover of an earlier run
-// or a concurrent writer is never reused.
-int createTemporaryBeside(const std::string& beside, const std::string& target, std::string& temporary,
-                          std::ptrdiff_t& slot) {
+// Creates a new file beside `beside` with the given permissions and returns its
+// descriptor, the file registered for removal on a signal. The name is short, so
+// that it is legal wherever the target's name is; O_EXCL refuses names that exist, so
+// a leftover of an earlier run or a concurrent writer is never reused.
+int createTemporaryBeside(const std::string& beside, const std::string& target, mode_t mode,
+                          std::string& temporary, std::ptrdiff_t& slot) {
   const fs::path path(beside);
   requireFileName(beside, target);
   static unsigned counter = 0;
@@ -223,7 +223,7 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
                                std::to_string(counter++) + ".tmp"))
             .string();
     const SignalsHeld held;
-    const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (descriptor >= 0) {
       try {
         slot = addTemporary(candidate);
@@ -239,6 +239,20 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
     if (lastError != EEXIST) break;
   }
   throw IoFailure(systemReason("cannot create the output file", lastError), target);
+}
+
+// Gives a file, created private, the mode of the file it replaces, and its owner and
+// group where the process may set them (root may; another user only a group of its
+// own), as a copy that preserves them would; failures leave it private. The owner goes
+// first because a change of owner clears set-id bits. A set-id bit of an owner or a
+// group that could not be kept is dropped: it would grant this user's rights instead.
+void takeOwnerAndMode(int descriptor, const struct stat& replaced) {
+  const bool owner = fchown(descriptor, replaced.st_uid, replaced.st_gid) == 0;
+  const bool group = owner || fchown(descriptor, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+  mode_t mode = replaced.st_mode & 07777;
+  if (!owner) mode &= ~S_ISUID;
+  if (!group) mode &= ~S_ISGID;
+  fchmod(descriptor, mode);
 }
 
 }  // namespace
@@ -378,10 +392,16 @@ OutputFile::OutputFile(std::string target) : targetPath(std::move(target)) {
   const Placement placement = placementOf(targetPath);
   int descriptor = -1;
   switch (placement.kind) {
-    case Placement::Replace:
+    case Placement::Replace: {
       placePath = placement.path;
-      descriptor = createTemporaryBeside(placePath, targetPath, temporaryPath, slot);
+      struct stat replaced {};
+      const bool replaces = stat(placePath.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
+      // A new file gets what the umask leaves of 0666; a replacement is private until
+      // it has the replaced file's owner and mode, never more open than that file.
+      descriptor = createTemporaryBeside(placePath, targetPath, replaces ? 0600 : 0666, temporaryPath, slot);
+      if (replaces) takeOwnerAndMode(descriptor, replaced);
       break;
+    }
     case Placement::OwnDescriptor:
       // What the program has printed on standard output goes first, as it would
       // on a terminal.

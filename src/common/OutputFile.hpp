@@ -6,12 +6,14 @@
 //
 // What the target name stands for is kept: a symbolic link stays a link and the file
 // at the end of its chain is replaced (created when the chain ends at a missing name).
-// A device, a FIFO or a socket, and anything reached through /proc, is written
-// directly: replacing it would turn a device into a regular file or detach a file
-// from the descriptor that names it. A name of one of this process's descriptors
-// (/dev/stdout, /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N) is written
-// through that descriptor, after what it has written, as standard output is after
-// the banner. Such a target cannot be written atomically.
+// A replaced file's mode, and its owner and group where the process may set them,
+// pass to the file that replaces it. A device, a FIFO or a socket, and anything
+// reached through /proc, is written directly: replacing it would turn a device into
+// a regular file or detach a file from the descriptor that names it. A name of one
+// of this process's descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N,
+// /proc/thread-self/fd/N) is written through that descriptor, after what it has
+// written, as standard output is after the banner. Such a target cannot be written
+// atomically.
 //
 // Temporary files are removed if the process is stopped by SIGINT, SIGTERM, SIGHUP or
 // SIGPIPE.

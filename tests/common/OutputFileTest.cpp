@@ -212,6 +212,36 @@ TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
 }
 
+TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
+  const auto modeOf = [](const std::string& path) {
+    struct stat info {};
+    stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  const mode_t mask = umask(022);
+  for (const mode_t mode : {0600, 0755, 0440}) {
+    chmod(target.c_str(), mode);
+    OutputFile file(target);
+    // The temporary file is never more open than the file it replaces.
+    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_EQ(modeOf(entry.path()), mode) << entry.path();
+    file.commit();
+    EXPECT_EQ(modeOf(target), mode);
+  }
+  OutputFile(dir + "/new.txt").commit();
+  umask(mask);
+  EXPECT_EQ(modeOf(dir + "/new.txt"), 0644u);
+
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  ASSERT_EQ(chown(target.c_str(), 1234, 2345), 0);
+  ASSERT_EQ(chmod(target.c_str(), 06750), 0);  // after chown, which clears set-id bits
+  OutputFile(target).commit();
+  struct stat info {};
+  stat(target.c_str(), &info);
+  EXPECT_EQ(info.st_uid, 1234u);
+  EXPECT_EQ(info.st_gid, 2345u);
+  EXPECT_EQ(modeOf(target), 06750u);
+}
+
 TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
   // A child process commits two files and stops itself with a signal before the
   // group's first commit or between its two: the files are all old or all new.
