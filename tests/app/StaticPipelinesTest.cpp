@@ -178,6 +178,19 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   ASSERT_EQ(t.status, 0) << t.err;
   EXPECT_EQ(withoutBanner(t.out), withoutBanner(counted.out) + testing::readFile(path("m0.obj")));
 
+  // Standard output that refuses what is printed fails the command once its files are
+  // in place; a command that fails otherwise says why.
+  for (const auto& [redirection, reason] : {std::pair<std::string, std::string>{">/dev/full", "No space left on device"},
+                                            {">&-", "Bad file descriptor"}}) {
+    SCOPED_TRACE(redirection);
+    fs::remove(path("c.bin"));
+    RunResult r = testing::runMeshcodec({"-e", "in.obj", "c.bin", "0.01", "1"}, dir, 0, redirection);
+    EXPECT_EQ(r.status, static_cast<int>(ErrorKind::IoFailure));
+    EXPECT_EQ(r.err, "meshcodec: error: standard output: cannot write: " + reason + "\n");
+    EXPECT_EQ(testing::readFile(path("c.bin")), bytes);
+    r = testing::runMeshcodec({"-e", "missing.obj", "c.bin", "0.01", "1"}, dir, 0, redirection);
+    EXPECT_EQ(r.status, static_cast<int>(ErrorKind::UnreadableInput));
+  }
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
