@@ -119,8 +119,9 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   const DynamicMeshObjSaver saver(prefix, ".obj");
   OutputFile::checkTargets({saver.frameFileName(0)});
   // Only the first mesh is written; the others are decoded to check the file. Its
-  // frames are computed one at a time as they are written, so that memory does not
-  // grow with the frame count beyond the PCA sub-stream itself.
+  // frames are computed one at a time as they are written, so that memory grows with
+  // the frame count only by the PCA sub-stream and what the saver keeps per frame
+  // until every frame is renamed into place.
   TriangleList triangles;
   std::optional<PCA> pca;
   CoefficientMatrix coefficients;
