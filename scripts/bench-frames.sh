@@ -8,8 +8,9 @@
 # them with method 0 and 0 and 3 bases, and rewrites each file for every frame count
 # with bench/stretch_frames (the encoder cannot take thousands of frames). Each file
 # is decoded by the program under /usr/bin/time: whole-command seconds and peak
-# resident memory, which must not grow with the frame count beyond the PCA mean and
-# basis (a few dozen bytes per frame); the output, one OBJ file per frame, does.
+# resident memory, which grows by a few hundred bytes per frame (the PCA mean and
+# basis, and the frame files' names kept until all are renamed into place); the
+# output, one OBJ file per frame, grows far more.
 #
 # Environment: BENCH_DIR (scratch directory; default build-bench/frames-run; each
 # decoded animation is removed once measured), BENCH_JOBS (build jobs; default 3).

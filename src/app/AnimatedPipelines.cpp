@@ -71,6 +71,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
     throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
   }
+  OutputFile::checkTargets({out});
   try {
     std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask, Coordinates::Finite).Load();
     std::stringstream s = makeCodeStream();
@@ -113,9 +114,14 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
 }
 
 void decodeDynamic(std::string in, std::string prefix, int method) {
+  // The frames' directory, through the first frame's name; the count is not known
+  // yet, and the saver checks every name before it writes.
+  const DynamicMeshObjSaver saver(prefix, ".obj");
+  OutputFile::checkTargets({saver.frameFileName(0)});
   // Only the first mesh is written; the others are decoded to check the file. Its
-  // frames are computed one at a time as they are written, so that memory does not
-  // grow with the frame count beyond the PCA sub-stream itself.
+  // frames are computed one at a time as they are written, so that memory grows with
+  // the frame count only by the PCA sub-stream and what the saver keeps per frame
+  // until every frame is renamed into place.
   TriangleList triangles;
   std::optional<PCA> pca;
   CoefficientMatrix coefficients;
@@ -174,13 +180,15 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   }
   const Eigen::Index vertexCount = coefficients.rows();
   Eigen::Matrix<double, 3, Eigen::Dynamic, Eigen::RowMajor> frame(3, vertexCount);
-  DynamicMeshObjSaver(prefix, ".obj").Save(frames, vertexCount, triangles, [&](int f) {
+  saver.Save(frames, vertexCount, triangles, [&](int f) {
     pca->getFrame(coefficients, f, frame.row(0).data(), frame.row(1).data(), frame.row(2).data());
     return FramePositions{frame.row(0).data(), frame.row(1).data(), frame.row(2).data()};
   });
 }
 
 void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {
+  const DynamicMeshObjSaver saver(prefix, ".obj");
+  OutputFile::checkTargets({saver.frameFileName(0)});
   std::vector<DynamicMesh> meshes;
   try {
     meshes = DynamicMeshObjLoader(directory, regexMask).Load();
@@ -194,7 +202,7 @@ void reindexDynamic(std::string directory, std::string regexMask, std::string pr
   } catch (...) {
     rethrowNamingFile(directory);
   }
-  DynamicMeshObjSaver(prefix, ".obj").Save(meshes.front());
+  saver.Save(meshes.front());
 }
 
 }  // namespace meshcodec

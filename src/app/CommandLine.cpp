@@ -1,16 +1,20 @@
 #include "app/CommandLine.hpp"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <new>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
+#include "common/OutputFile.hpp"
 
 namespace meshcodec {
 
@@ -141,16 +145,61 @@ const Command kCommands[] = {
      [](const Arguments& a) { reindexDynamic(a[2], a[3], a[4]); }},
 };
 
+// Stands in for standard output's buffer and passes everything on, keeping the
+// system's reason for the first write that failed: the stream keeps only a flag, and
+// the reason is gone by the time the entry looks.
+class FailureKeepingBuffer : public std::streambuf {
+ public:
+  explicit FailureKeepingBuffer(std::ostream& stream) : stream(stream), target(stream.rdbuf()) {
+    stream.rdbuf(this);
+  }
+  ~FailureKeepingBuffer() override { stream.rdbuf(target); }
+  FailureKeepingBuffer(const FailureKeepingBuffer&) = delete;
+  FailureKeepingBuffer& operator=(const FailureKeepingBuffer&) = delete;
+
+  int error = 0;  // errno of the first failure, -1 when it set none
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    errno = 0;
+    const int_type result = target->sputc(traits_type::to_char_type(c));
+    return keep(traits_type::eq_int_type(result, traits_type::eof())) ? traits_type::eof() : result;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    errno = 0;
+    const std::streamsize written = target->sputn(s, n);
+    keep(written < n);
+    return written;
+  }
+  int sync() override {
+    errno = 0;
+    return keep(target->pubsync() != 0) ? -1 : 0;
+  }
+
+ private:
+  bool keep(bool failed) {
+    if (failed && error == 0) error = errno != 0 ? errno : -1;
+    return failed;
+  }
+
+  std::ostream& stream;
+  std::streambuf* target;
+};
+
 }  // namespace
 
 int CommandLine::run(int argc, char** argv) {
+  // Before anything opens a file, so that /dev/fd/N means what the caller opened.
+  OutputFile::recordOpenDescriptors();
+  FailureKeepingBuffer standardOutput(std::cout);
   for (const char* line : kBanner) std::cout << line << std::endl;
-  if (argc < 2) {
-    std::cout << kOptionList << std::endl;
-    return 0;
-  }
-  return reportFailures(
+  const int status = reportFailures(
       [&] {
+        if (argc < 2) {
+          std::cout << kOptionList << std::endl;
+          return;
+        }
         const Arguments args(argv, argv + argc);
         // The option words differ, so at most one row matches.
         for (const Command& command : kCommands) {
@@ -162,6 +211,18 @@ int CommandLine::run(int argc, char** argv) {
           }
           return;
         }
+      },
+      std::cerr);
+  if (status != 0) return status;
+  // The printed numbers are part of a command's result: lost ones fail it, once its
+  // files are in place.
+  return reportFailures(
+      [&] {
+        std::cout.flush();
+        if (std::cout) return;
+        const int error = standardOutput.error;
+        throw IoFailure(std::string("cannot write") + (error > 0 ? std::string(": ") + std::strerror(error) : ""),
+                        "standard output");
       },
       std::cerr);
 }

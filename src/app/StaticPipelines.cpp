@@ -58,6 +58,9 @@ void encode(std::string in, std::string out, float quantization, int method) {
   if (!(std::isfinite(quantization) && quantization > 0)) {
     throw BadArgument("quantization " + std::to_string(quantization) + " is not a positive number");
   }
+  const std::string mapFile = "map.txt";
+  // Both outputs are checked before the mesh is read and coded.
+  OutputFile::checkTargets({out, mapFile});
   try {
     Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
@@ -76,7 +79,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     requireStep(q, quantization, averageEdgeLength);
     const std::int64_t connectivityEnd = s.tellp();
 
-    OutputFile map("map.txt");
+    OutputFile map(mapFile);
     for (int entry : order) map.stream() << entry << "\n";
 
     mesh.reindex(order);
@@ -98,8 +101,11 @@ void encode(std::string in, std::string out, float quantization, int method) {
     // are printed once both are in place.
     file.close();
     map.close();
-    file.commit();
-    map.commit();
+    {
+      const OutputFile::CommitGroup together;
+      file.commit();
+      map.commit();
+    }
     std::cout << connectivityEnd << "\t" << static_cast<std::int64_t>(bytes.size()) << "\n";
   } catch (...) {
     rethrowNamingFile(in);
@@ -107,6 +113,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
 }
 
 void decode(std::string in, std::string out, int method) {
+  OutputFile::checkTargets({out});
   Mesh mesh(0, 0);
   try {
     const std::string bytes = readCompressedFile(in);
@@ -142,6 +149,7 @@ void decode(std::string in, std::string out, int method) {
 }
 
 void reindex(std::string in, std::string out) {
+  OutputFile::checkTargets({out});
   Mesh mesh(0, 0);
   try {
     mesh = MeshObjLoader(in).Load();

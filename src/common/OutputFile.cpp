@@ -1,5 +1,6 @@
 #include "common/OutputFile.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <iostream>
 #include <streambuf>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,6 +69,15 @@ class SignalsHeld {
  private:
   sigset_t previous;
 };
+
+// The descriptors open when recordOpenDescriptors() was called, in increasing order.
+bool descriptorsRecorded = false;
+std::vector<int> descriptorsAtStart;
+
+bool openAtStart(int descriptor) {
+  return !descriptorsRecorded ||
+         std::binary_search(descriptorsAtStart.begin(), descriptorsAtStart.end(), descriptor);
+}
 
 extern "C" void removeTemporariesAndStop(int signal) {
   // Only async-signal-safe calls. SA_RESETHAND has restored the default action, so
@@ -142,13 +154,16 @@ bool sameFile(const std::string& a, const char* b) {
          first.st_ino == second.st_ino;
 }
 
-// A name in this process's descriptor directory, whatever way leads there.
+// A name in this process's descriptor directory, whatever way leads there. The
+// thread's own directory is another one with the same descriptors.
 int ownDescriptor(const std::string& path) {
   const fs::path name(path);
   const std::string number = name.filename().string();
   if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
   std::string directory = name.parent_path().string();
-  return sameFile(directory.empty() ? "." : directory, "/proc/self/fd") ? std::stoi(number) : -1;
+  if (directory.empty()) directory = ".";
+  return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::stoi(number)
+                                                                                                : -1;
 }
 
 Placement placementOf(const std::string& target) {
@@ -157,7 +172,10 @@ Placement placementOf(const std::string& target) {
   for (int links = 0;; ++links) {
     if (onProcFileSystem(path)) {
       const int descriptor = ownDescriptor(path);
-      return {descriptor < 0 ? Placement::Direct : Placement::OwnDescriptor, target, descriptor};
+      if (descriptor < 0) return {Placement::Direct, target, -1};
+      // A descriptor that the program itself opened is another output's file.
+      if (!openAtStart(descriptor)) throw IoFailure(systemReason("cannot open the output file", EBADF), target);
+      return {Placement::OwnDescriptor, target, descriptor};
     }
     struct stat info {};
     // A name that does not exist is created by the rename; any other fault shows
@@ -175,17 +193,28 @@ Placement placementOf(const std::string& target) {
   }
 }
 
-// Creates a new file beside `beside` and returns its descriptor, the file registered
-// for removal on a signal. The name is short, so that it is legal wherever the
-// target's name is; O_EXCL refuses names that exist, so a leftover of an earlier run
-// or a concurrent writer is never reused.
-int createTemporaryBeside(const std::string& beside, const std::string& target, std::string& temporary,
-                          std::ptrdiff_t& slot) {
-  const fs::path path(beside);
-  const std::string name = path.filename().string();
+// The file name that a rename can replace or create; an empty target is named as
+// typed, since an error without a file name would be taken for the input's.
+void requireFileName(const std::string& place, const std::string& target) {
+  const std::string name = fs::path(place).filename().string();
   if (name.empty() || name == "." || name == "..") {
-    throw IoFailure("not a file name", target);
+    throw IoFailure("not a file name", target.empty() ? "''" : target);
   }
+}
+
+std::string directoryOf(const std::string& place) {
+  const std::string directory = fs::path(place).parent_path().string();
+  return directory.empty() ? "." : directory;
+}
+
+// Creates a new file beside `beside` with the given permissions and returns its
+// descriptor, the file registered for removal on a signal. The name is short, so
+// that it is legal wherever the target's name is; O_EXCL refuses names that exist, so
+// a leftover of an earlier run or a concurrent writer is never reused.
+int createTemporaryBeside(const std::string& beside, const std::string& target, mode_t mode,
+                          std::string& temporary, std::ptrdiff_t& slot) {
+  const fs::path path(beside);
+  requireFileName(beside, target);
   static unsigned counter = 0;
   int lastError = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -194,7 +223,7 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
                                std::to_string(counter++) + ".tmp"))
             .string();
     const SignalsHeld held;
-    const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (descriptor >= 0) {
       try {
         slot = addTemporary(candidate);
@@ -212,7 +241,98 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
   throw IoFailure(systemReason("cannot create the output file", lastError), target);
 }
 
+// Gives a file, created private, the mode of the file it replaces, and its owner and
+// group where the process may set them (root may; another user only a group of its
+// own), as a copy that preserves them would; failures leave it private. The owner goes
+// first because a change of owner clears set-id bits. A set-id bit of an owner or a
+// group that could not be kept is dropped: it would grant this user's rights instead.
+void takeOwnerAndMode(int descriptor, const struct stat& replaced) {
+  const bool owner = fchown(descriptor, replaced.st_uid, replaced.st_gid) == 0;
+  const bool group = owner || fchown(descriptor, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+  mode_t mode = replaced.st_mode & 07777;
+  if (!owner) mode &= ~S_ISUID;
+  if (!group) mode &= ~S_ISGID;
+  fchmod(descriptor, mode);
+}
+
 }  // namespace
+
+OutputFile::CommitGroup::CommitGroup() {
+  const sigset_t stops = stopSignals();
+  sigprocmask(SIG_BLOCK, &stops, &previous);
+}
+
+// A signal that arrived meanwhile is delivered here: its handler finds the committed
+// files no longer temporary and only stops the process.
+OutputFile::CommitGroup::~CommitGroup() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+
+void OutputFile::recordOpenDescriptors() {
+  DIR* listing = opendir("/proc/self/fd");
+  // Without /proc no name leads to a descriptor, and the record is not needed.
+  if (listing == nullptr) return;
+  std::vector<int> open;
+  while (const dirent* entry = readdir(listing)) {
+    char* end = nullptr;
+    const long number = std::strtol(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0' && number != dirfd(listing)) open.push_back(static_cast<int>(number));
+  }
+  closedir(listing);
+  std::sort(open.begin(), open.end());
+  descriptorsAtStart = std::move(open);
+  descriptorsRecorded = true;
+}
+
+void OutputFile::checkTargets(const std::vector<std::string>& targets) {
+  // One file is one device and inode; a name to be created, its directory's and the
+  // name in it. Sorted, two targets of one file are neighbours.
+  struct Identity {
+    dev_t device;
+    ino_t inode;
+    std::string name;
+    std::size_t target;
+    bool operator<(const Identity& other) const {
+      return std::tie(device, inode, name, target) < std::tie(other.device, other.inode, other.name, other.target);
+    }
+  };
+  std::vector<Identity> identities;
+  identities.reserve(targets.size());
+  std::string checkedDirectory;  // the frames of an animation share one
+  struct stat directoryInfo {};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const Placement placement = placementOf(targets[i]);
+    struct stat info {};
+    if (placement.kind != Placement::Replace) {
+      if (stat(targets[i].c_str(), &info) == 0) identities.push_back({info.st_dev, info.st_ino, {}, i});
+      continue;
+    }
+    requireFileName(placement.path, targets[i]);
+    const std::string directory = directoryOf(placement.path);
+    if (directory != checkedDirectory) {
+      // A directory with search and write permission, as creating the temporary file
+      // needs; the reason is the one that creating it would give.
+      int error = 0;
+      if (stat(directory.c_str(), &directoryInfo) != 0) error = errno;
+      else if (!S_ISDIR(directoryInfo.st_mode)) error = ENOTDIR;
+      else if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) error = errno;
+      if (error != 0) throw IoFailure(systemReason("cannot create the output file", error), targets[i]);
+      checkedDirectory = directory;
+    }
+    if (stat(placement.path.c_str(), &info) == 0) {
+      identities.push_back({info.st_dev, info.st_ino, {}, i});
+    } else {
+      identities.push_back({directoryInfo.st_dev, directoryInfo.st_ino, fs::path(placement.path).filename().string(), i});
+    }
+  }
+  std::sort(identities.begin(), identities.end());
+  for (std::size_t i = 1; i < identities.size(); ++i) {
+    const Identity& first = identities[i - 1];
+    const Identity& second = identities[i];
+    if (first.device == second.device && first.inode == second.inode && first.name == second.name) {
+      throw BadArgument("the same file as " + targets[second.target] + ", another output of the command",
+                        targets[first.target]);
+    }
+  }
+}
 
 // A stream that writes through a file descriptor and keeps the first error of a
 // write or of closing, which a full disk may only report then.
@@ -272,10 +392,16 @@ OutputFile::OutputFile(std::string target) : targetPath(std::move(target)) {
   const Placement placement = placementOf(targetPath);
   int descriptor = -1;
   switch (placement.kind) {
-    case Placement::Replace:
+    case Placement::Replace: {
       placePath = placement.path;
-      descriptor = createTemporaryBeside(placePath, targetPath, temporaryPath, slot);
+      struct stat replaced {};
+      const bool replaces = stat(placePath.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
+      // A new file gets what the umask leaves of 0666; a replacement is private until
+      // it has the replaced file's owner and mode, never more open than that file.
+      descriptor = createTemporaryBeside(placePath, targetPath, replaces ? 0600 : 0666, temporaryPath, slot);
+      if (replaces) takeOwnerAndMode(descriptor, replaced);
       break;
+    }
     case Placement::OwnDescriptor:
       // What the program has printed on standard output goes first, as it would
       // on a terminal.

@@ -62,6 +62,11 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
                                const std::function<FramePositions(int frame)>& positionsOf) const {
   std::string name = prefix;  // the frame being written, for an allocation failure
   try {
+    {
+      std::vector<std::string> names;
+      for (int f = 0; f < frames; ++f) names.push_back(frameFileName(f));
+      OutputFile::checkTargets(names);
+    }
     // Grown as frames are written rather than reserved for the count a file states.
     std::vector<OutputFile> written;
     for (int f = 0; f < frames; ++f) {
@@ -73,6 +78,7 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
       written.push_back(std::move(file));
     }
     name = prefix;
+    const OutputFile::CommitGroup together;
     for (OutputFile& file : written) file.commit();
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note

@@ -29,10 +29,12 @@ class DynamicMeshObjSaver {
   // Writes frames 0 .. frames - 1 in order, frame f with the vertexCount positions
   // that positionsOf(f) returns (valid until the next call), so that a frame can be
   // computed just before it is written. Each file goes to a temporary file first;
-  // the files replace their targets only once all are written. A frame file that
-  // cannot be created or written throws IoFailure, and no frame file is replaced;
-  // any other standard exception on the way is printed on standard output and ends
-  // Save, also without replacing any file.
+  // the files replace their targets only once all are written, and a stop signal
+  // waits until all have. Two frame names of one file (through links) throw
+  // BadArgument before anything is written. A frame file that cannot be created or
+  // written throws IoFailure, and no frame file is replaced; any other standard
+  // exception on the way is printed on standard output and ends Save, also without
+  // replacing any file.
   void Save(int frames, Eigen::Index vertexCount, const TriangleList& triangles,
             const std::function<FramePositions(int frame)>& positionsOf) const;
 

@@ -186,6 +186,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   const std::string text = testing::readFile(frame0);
   std::ofstream(frame0) << text.substr(0, text.find("\nf ") + 1);
   fs::create_directories(path("a_directory"));
+  fs::create_directories(path("same"));
+  fs::create_symlink(frameName("o_", 0), path("same/" + frameName("o_", 1)));
 
   struct Case {
     std::vector<std::string> args;
@@ -242,6 +244,15 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},
+      // Outputs are checked before the input is read, and frames that are one file
+      // before any is written.
+      {{"-ed", "missing_dir", regex, "no_dir/x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::IoFailure,
+       "no_dir/x.bin: cannot create the output file"},
+      {{"-dd", "missing.bin", "no_dir/o_", "0"}, ErrorKind::IoFailure, "no_dir/o_00000.obj: cannot create"},
+      {{"-rd", "missing_dir", regex, "no_dir/o_"}, ErrorKind::IoFailure, "no_dir/o_00000.obj: cannot create"},
+      {{"-dd", "good.bin", "same/o_", "0"}, ErrorKind::BadArgument,
+       "same/o_00000.obj: the same file as same/o_00001.obj, another output of the command"},
+      {{"-rd", "frames", regex, "same/o_"}, ErrorKind::BadArgument, "same/o_00000.obj: the same file as"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());

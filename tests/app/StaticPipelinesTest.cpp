@@ -170,6 +170,27 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   const std::string bytes = testing::readFile(path("a.bin"));
   EXPECT_EQ(withoutBanner(e.out).substr(0, bytes.size()), bytes);
   EXPECT_EQ(withoutBanner(e.out).substr(bytes.size()), withoutBanner(run({"-e", "in.obj", "b.bin", "0.01", "1"}).out));
+  // The thread's descriptor directory leads there too; method 0 prints the vertex
+  // count before the file is written.
+  ASSERT_EQ(run({"-e", "in.obj", "m0.bin", "0.01", "0"}).status, 0);
+  const RunResult counted = run({"-d", "m0.bin", "m0.obj", "0"});
+  const RunResult t = run({"-d", "m0.bin", "/proc/thread-self/fd/1", "0"});
+  ASSERT_EQ(t.status, 0) << t.err;
+  EXPECT_EQ(withoutBanner(t.out), withoutBanner(counted.out) + testing::readFile(path("m0.obj")));
+
+  // Standard output that refuses what is printed fails the command once its files are
+  // in place; a command that fails otherwise says why.
+  for (const auto& [redirection, reason] : {std::pair<std::string, std::string>{">/dev/full", "No space left on device"},
+                                            {">&-", "Bad file descriptor"}}) {
+    SCOPED_TRACE(redirection);
+    fs::remove(path("c.bin"));
+    RunResult r = testing::runMeshcodec({"-e", "in.obj", "c.bin", "0.01", "1"}, dir, 0, redirection);
+    EXPECT_EQ(r.status, static_cast<int>(ErrorKind::IoFailure));
+    EXPECT_EQ(r.err, "meshcodec: error: standard output: cannot write: " + reason + "\n");
+    EXPECT_EQ(testing::readFile(path("c.bin")), bytes);
+    r = testing::runMeshcodec({"-e", "missing.obj", "c.bin", "0.01", "1"}, dir, 0, redirection);
+    EXPECT_EQ(r.status, static_cast<int>(ErrorKind::UnreadableInput));
+  }
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
@@ -234,7 +255,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     ErrorKind kind;
     std::string file;  // named by the error, and the line where one is at fault
     std::string reason = "";  // a part of the error line, where it matters
+    std::string redirections = "";
   };
+  fs::create_symlink("map.txt", path("map_link.bin"));
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
   const Case cases[] = {
       {{"-e", "missing.obj", "good.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "missing.obj"},
@@ -260,6 +283,16 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory"},
+      // Outputs are checked before the input is read.
+      {{"-e", "missing.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
+      {{"-d", "missing.bin", "no_such_dir/x.obj", "0"}, ErrorKind::IoFailure, "no_such_dir/x.obj"},
+      {{"-r", "missing.obj", "good.bin/x.obj"}, ErrorKind::IoFailure, "good.bin/x.obj", "Not a directory"},
+      {{"-e", "in.obj", "", "0.01", "0"}, ErrorKind::IoFailure, "''", "not a file name"},
+      {{"-e", "in.obj", "map.txt", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
+       "the same file as map.txt, another output of the command"},
+      {{"-e", "in.obj", "map_link.bin", "0.01", "0"}, ErrorKind::BadArgument, "map_link.bin", "as map.txt"},
+      // A descriptor that was not open when the program started.
+      {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
       {{"-d", "dir.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "dir.bin"},
@@ -277,7 +310,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
     const size_t filesBefore = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
-    const RunResult r = run(c.args);
+    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections);
     EXPECT_EQ(r.status, static_cast<int>(c.kind));
     const std::string prefix = "meshcodec: error: " + (c.file.empty() ? "" : c.file + ": ");
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -59,13 +61,23 @@ TEST_F(OutputFileTest, AbandonedOrFailedOutputLeavesTheEarlierFile) {
 
 TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   fs::create_directory(dir + "/sub");
-  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/"}) {
+  // checkTargets refuses each as the constructor does, without creating anything.
+  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/", std::string()}) {
     SCOPED_TRACE(path);
+    std::string reason;
     try {
       OutputFile file(path);
       ADD_FAILURE() << "created";
     } catch (const IoFailure& e) {
-      EXPECT_EQ(e.file(), path);
+      EXPECT_EQ(e.file(), path.empty() ? "''" : path);
+      reason = e.what();
+    }
+    try {
+      OutputFile::checkTargets({target, path});
+      ADD_FAILURE() << "accepted";
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), path.empty() ? "''" : path);
+      EXPECT_EQ(e.what(), reason);
     }
   }
   OutputFile ontoDirectory(dir + "/sub");
@@ -117,22 +129,32 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
   EXPECT_STREQ(read, "through the fifo");
   EXPECT_TRUE(fs::is_fifo(dir + "/fifo"));
 
-  // A file named through /proc/self/fd and /dev/fd is written where its descriptor
-  // writes, after what it holds, and is not replaced.
+  // A file named through the process's descriptor directories is written where its
+  // descriptor writes, after what it holds, and is not replaced. A number that was
+  // free when the descriptors were recorded is refused, even once another output's
+  // temporary file has taken it.
   const int fd = open(target.c_str(), O_WRONLY | O_APPEND);
   ASSERT_GE(fd, 0);
+  const int spare = dup(fd);
+  close(spare);
+  OutputFile::recordOpenDescriptors();
   struct stat before {};
   fstat(fd, &before);
-  for (const std::string name : {"/proc/self/fd/", "/dev/fd/"}) {
+  std::string expected = "earlier";
+  for (const std::string& name : {std::string("/proc/self/fd/"), std::string("/dev/fd/"),
+                                  std::string("/proc/thread-self/fd/"), "/proc/" + std::to_string(getpid()) + "/fd/"}) {
     OutputFile file(name + std::to_string(fd));
     file.stream() << " " << name;
     file.commit();
+    expected += " " + name;
+    OutputFile other(dir + "/other.txt");
+    EXPECT_THROW(OutputFile(name + std::to_string(spare)), IoFailure) << name;
   }
   struct stat after {};
   stat(target.c_str(), &after);
   close(fd);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(testing::readFile(target), "earlier /proc/self/fd/ /dev/fd/");
+  EXPECT_EQ(testing::readFile(target), expected);
 
   // Character devices like the system's null and full devices: they stay devices, and
   // a write that the device refuses is an IoFailure.
@@ -164,6 +186,94 @@ TEST_F(OutputFileTest, FilesClosedTogetherAreReplacedTogether) {
   moved.commit();
   EXPECT_EQ(testing::readFile(target), "first");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
+  // Pairs of names of one file: through a link, a hard link, a dangling link to a
+  // name to be created, and two spellings of a new name.
+  fs::create_directory(dir + "/sub");
+  fs::create_symlink("out.txt", dir + "/link");
+  fs::create_hard_link(target, dir + "/hard");
+  fs::create_symlink("new.txt", dir + "/dangling");
+  const std::pair<std::string, std::string> pairs[] = {{target, dir + "/link"},
+                                                       {dir + "/hard", target},
+                                                       {dir + "/dangling", dir + "/new.txt"},
+                                                       {dir + "/sub/../new.txt", dir + "/new.txt"}};
+  for (const auto& [first, second] : pairs) {
+    try {
+      OutputFile::checkTargets({first, dir + "/other.txt", second});
+      ADD_FAILURE() << first << " and " << second << " accepted";
+    } catch (const BadArgument& e) {
+      EXPECT_EQ(e.file(), first);
+      EXPECT_EQ(std::string(e.what()), "the same file as " + second + ", another output of the command");
+    }
+  }
+  OutputFile::checkTargets({target, dir + "/new.txt", dir + "/sub/new.txt", "/dev/null"});
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
+}
+
+TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
+  const auto modeOf = [](const std::string& path) {
+    struct stat info {};
+    stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  const mode_t mask = umask(022);
+  for (const mode_t mode : {0600, 0755, 0440}) {
+    chmod(target.c_str(), mode);
+    OutputFile file(target);
+    // The temporary file is never more open than the file it replaces.
+    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_EQ(modeOf(entry.path()), mode) << entry.path();
+    file.commit();
+    EXPECT_EQ(modeOf(target), mode);
+  }
+  OutputFile(dir + "/new.txt").commit();
+  umask(mask);
+  EXPECT_EQ(modeOf(dir + "/new.txt"), 0644u);
+
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  ASSERT_EQ(chown(target.c_str(), 1234, 2345), 0);
+  ASSERT_EQ(chmod(target.c_str(), 06750), 0);  // after chown, which clears set-id bits
+  OutputFile(target).commit();
+  struct stat info {};
+  stat(target.c_str(), &info);
+  EXPECT_EQ(info.st_uid, 1234u);
+  EXPECT_EQ(info.st_gid, 2345u);
+  EXPECT_EQ(modeOf(target), 06750u);
+}
+
+TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
+  // A child process commits two files and stops itself with a signal before the
+  // group's first commit or between its two: the files are all old or all new.
+  const std::string second = dir + "/second.txt";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const bool between : {false, true}) {
+      SCOPED_TRACE(std::to_string(signal) + (between ? " between the commits" : " before them"));
+      std::ofstream(target) << "earlier";
+      std::ofstream(second) << "earlier";
+      const pid_t pid = fork();
+      if (pid == 0) {
+        OutputFile first(target), last(second);
+        first.stream() << "new";
+        last.stream() << "new";
+        if (!between) raise(signal);
+        {
+          const OutputFile::CommitGroup together;
+          first.commit();
+          if (between) raise(signal);
+          last.commit();
+        }
+        _exit(0);
+      }
+      ASSERT_GT(pid, 0);
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+      EXPECT_EQ(testing::readFile(target), between ? "new" : "earlier");
+      EXPECT_EQ(testing::readFile(second), between ? "new" : "earlier");
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    }
+  }
 }
 
 }  // namespace

@@ -59,14 +59,14 @@ std::vector<std::string> programCommand() {
 }
 
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
-                       long memoryLimitKb) {
+                       long memoryLimitKb, const std::string& redirections) {
   std::filesystem::create_directories(workDir);
   const std::string outFile = workDir + "/.stdout", errFile = workDir + "/.stderr";
   std::string command = "cd " + shellQuote(workDir) + " && ";
   if (memoryLimitKb > 0) command += "ulimit -v " + std::to_string(memoryLimitKb) + " && ";
   for (const std::string& word : programCommand()) command += shellQuote(word) + " ";
   for (const auto& a : args) command += shellQuote(a) + " ";
-  command += " >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null";
+  command += " >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null " + redirections;
   const int raw = std::system(command.c_str());
   RunResult result;
   if (WIFEXITED(raw)) result.status = WEXITSTATUS(raw);

@@ -19,9 +19,10 @@ std::vector<std::string> programCommand();
 
 // Runs the program with args in workDir (created if missing); with a positive
 // memoryLimitKb, under that limit of address space (ulimit -v), so that allocations
-// fail where they would on a machine without the memory.
+// fail where they would on a machine without the memory. Shell redirections, such as
+// ">/dev/full" or ">&-", apply after those that capture the output.
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
-                       long memoryLimitKb = 0);
+                       long memoryLimitKb = 0, const std::string& redirections = "");
 
 // A fresh, empty directory under the system's temporary directory.
 std::string makeTempDir(const std::string& tag);
