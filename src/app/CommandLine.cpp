@@ -22,13 +22,17 @@ namespace {
 
 using Arguments = std::vector<std::string>;
 
+// The address is a build setting (MESHCODEC_CONTACT in CMake): whoever distributes
+// the program names the mailbox that reads its reports.
+#ifndef MESHCODEC_CONTACT
+#error "MESHCODEC_CONTACT, the banner's address, is set by the build"
+#endif
 const char* const kBanner[] = {
     "meshcodec compresses triangle meshes by EdgeBreaker connectivity coding and quantized "
     "Laplacian geometry coding.",
     "See readme.txt for details",
-    "Please report problems to meshcodec-dev@meshcodec.org",
-    "You may use, copy and modify this program; for any other use write to "
-    "meshcodec-dev@meshcodec.org",
+    "Please report problems to " MESHCODEC_CONTACT,
+    "You may use, copy and modify this program; for any other use write to " MESHCODEC_CONTACT,
 };
 
 // Only the static commands are listed.
@@ -94,18 +98,23 @@ float toStep(const Arguments& args, int entry, const char* role) {
 
 // One row per option. Each run function copies the strings before the first number,
 // converts the numbers in entry order, copies the strings after them, then calls the
-// pipeline. The usage texts are fixed as they are, argument names included.
+// pipeline. The usage texts are fixed as they are, argument names included; takes
+// names the arguments as the README's synopsis does, and goes to standard error
+// after a usage text that names them wrongly.
 struct Command {
   const char* option;
   int argc;  // program path and option word included
   const char* usage;
   const char* example;
+  const char* takes;
+  bool usageMisleads;
   void (*run)(const Arguments& args);
 };
 
 const Command kCommands[] = {
     {"-e", 6, "usage: -e <inputFileName> <OutputFileName> <Quantization> <Method>",
      "example: -e input.obj encoded.bin 0.01 0",
+     "<input.obj> <output.bin> <quantization> <method>", false,
      [](const Arguments& a) {
        std::string in = a[2], out = a[3];
        const float quantization = toStep(a, 4, "quantization");
@@ -114,17 +123,22 @@ const Command kCommands[] = {
      }},
     {"-d", 5, "usage: -d <InputFileName> <OutputFileName> <Method>",
      "example: -d encoded.bin decoded.obj 0",
+     "<input.bin> <output.obj> <method>", false,
      [](const Arguments& a) {
        std::string in = a[2], out = a[3];
        const int method = toInt(a, 4, "method");
        decode(std::move(in), std::move(out), method);
      }},
     {"-r", 4, "usage: -r <InputFileName> <OutputFileName>", "example: -r input.obj reindexed.obj",
+     "<input.obj> <output.obj>", false,
      [](const Arguments& a) { reindex(a[2], a[3]); }},
     {"-ed", 10,
      "syntax: -e <inputdirectory> <regexmask> <outputfile> <number_of_bases> <precission> "
      "<coefficient quantization>",
      R"(ex: -ed dir "mesh\_[0-9]+\.obj" file.cbin 30 0.1 0.01)",
+     "<frame directory> <frame name regex> <output.bin> <bases> <precision> "
+     "<coefficient quantization> <method> <reference.obj>",
+     true,
      [](const Arguments& a) {
        std::string directory = a[2], regexMask = a[3], out = a[4];
        const int bases = toInt(a, 5, "bases");
@@ -136,12 +150,14 @@ const Command kCommands[] = {
                      coefQuant, method, std::move(reference));
      }},
     {"-dd", 5, "syntax: -d <inputfile> <outputfile>", "ex: -dd file.cbin file.bin",
+     "<input.bin> <output frame prefix> <method>", true,
      [](const Arguments& a) {
        std::string in = a[2], prefix = a[3];
        const int method = toInt(a, 4, "method");
        decodeDynamic(std::move(in), std::move(prefix), method);
      }},
     {"-rd", 5, "syntax: -rd <inputfile> <outputfile>", "ex: -r file.bin file.rbin",
+     "<frame directory> <frame name regex> <output frame prefix>", true,
      [](const Arguments& a) { reindexDynamic(a[2], a[3], a[4]); }},
 };
 
@@ -194,6 +210,7 @@ int CommandLine::run(int argc, char** argv) {
   OutputFile::recordOpenDescriptors();
   FailureKeepingBuffer standardOutput(std::cout);
   for (const char* line : kBanner) std::cout << line << std::endl;
+  bool usageError = false;
   const int status = reportFailures(
       [&] {
         if (argc < 2) {
@@ -205,15 +222,30 @@ int CommandLine::run(int argc, char** argv) {
         for (const Command& command : kCommands) {
           if (args[1] != command.option) continue;
           if (argc != command.argc) {
+            usageError = true;
             std::cout << command.usage << std::endl << command.example << std::endl;
+            if (command.usageMisleads) {
+              std::cerr << "meshcodec: " << command.option << " takes " << command.takes
+                        << std::endl;
+            }
           } else {
             command.run(args);
           }
           return;
         }
+        usageError = true;
+        std::cerr << "meshcodec: error: unknown option '" << printable(args[1]) << "'\n"
+                  << "options:\n";
+        for (const Command& command : kCommands) {
+          std::cerr << "  meshcodec " << command.option << " " << command.takes << "\n";
+        }
+        std::cerr.flush();
       },
       std::cerr);
   if (status != 0) return status;
+  // A usage text is not a command's result: the caller learns of the mistake by the
+  // status, whatever became of the text.
+  if (usageError) return static_cast<int>(ErrorKind::BadArgument);
   // The printed numbers are part of a command's result: lost ones fail it, once its
   // files are in place.
   return reportFailures(

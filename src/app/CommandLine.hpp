@@ -11,8 +11,10 @@ namespace meshcodec {
 
 class CommandLine {
  public:
-  // Runs one command and returns the process exit status: 0 after a command, after a
-  // usage text and after an unknown option word; the error's status after a failure.
+  // Runs one command and returns the process exit status: 0 after a command and after
+  // the option list that no arguments print; BadArgument's status after a usage text
+  // (a known option with the wrong argument count) and after an unknown option word;
+  // the error's status after a failure.
   static int run(int argc, char** argv);
 
   // Calls command. An exception escaping it becomes one line on err,
