@@ -75,6 +75,17 @@ std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
                           directory);
   }
   const int frameCount = static_cast<int>(frameFiles.size());
+  // A FIFO would block the reader until something writes to it, a device would be
+  // read as if it were a frame, and a directory fails only at its turn: each is
+  // refused before any frame is read.
+  for (const std::string& frame : frameFiles) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(frame, error);
+    if (error) throw UnreadableInput("cannot open the frame: " + error.message(), frame);
+    if (!std::filesystem::is_regular_file(status)) {
+      throw UnreadableInput("the frame is not a regular file", frame);
+    }
+  }
 
   // One buffer serves every frame: after the largest frame no file needs a new one.
   std::string text;
@@ -103,6 +114,9 @@ std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
 void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string& fileName,
                                         Eigen::VectorXd& x, Eigen::VectorXd& y,
                                         Eigen::VectorXd& z) const {
+  if (const std::string reason = notObjTextReason(text); !reason.empty()) {
+    throw MalformedObj(reason, fileName);
+  }
   const Eigen::Index vertexCount = x.size();
   // Every vertex line counts, wherever it stands, as in frame 0; lines past the
   // expected count are only counted, for the message.

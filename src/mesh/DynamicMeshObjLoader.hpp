@@ -27,9 +27,10 @@ class DynamicMeshObjLoader {
 
   // One mesh holding every frame. Frame 0 is read as a single OBJ mesh (its faces are
   // checked against its vertex count); later frames contribute their vertex lines
-  // only. UnreadableInput when no name matches or a frame cannot be read,
-  // MalformedObj (file and line) for a bad line or a frame whose vertex count differs
-  // from frame 0's, OutOfDomain (file and line) for a coordinate not accepted.
+  // only. UnreadableInput when no name matches, when a frame is not a regular file
+  // (a FIFO, device or directory; every frame is checked before any is read) or
+  // cannot be read, MalformedObj for a frame that is not text, and (file and line)
+  // for a bad line or a frame whose vertex count differs from frame 0's, OutOfDomain (file and line) for a coordinate not accepted.
   std::vector<DynamicMesh> Load() const;
 
   // Reads the vertex lines of one later frame's text into x, y, z, which hold the

@@ -19,13 +19,10 @@ std::string atLine(long long lineNumber, const std::string& reason) {
   return "line " + std::to_string(lineNumber) + ": " + reason;
 }
 
-// Indices count from 1. A negative (relative) index arrives as a huge unsigned value
-// from the conversion; 0 and indices past the last vertex name no vertex either.
+// Indices count from 1 (negative ones are refused as the line is parsed); 0 and
+// indices past the last vertex name no vertex.
 std::string badIndexReason(int corner, unsigned long index, unsigned long vertexCount) {
   const std::string which = "face corner " + std::to_string(corner + 1);
-  if (index > ULONG_MAX / 2) {
-    return which + " is a negative index; relative indices are not supported";
-  }
   if (index == 0) return which + " is index 0; indices count from 1";
   return which + " names vertex " + std::to_string(index) + ", but the file has " +
          std::to_string(vertexCount) + " vertex lines";
@@ -43,6 +40,9 @@ Mesh MeshObjLoader::Load() const {
 }
 
 Mesh MeshObjLoader::parse(std::string_view text) const {
+  if (const std::string reason = notObjTextReason(text); !reason.empty()) {
+    throw MalformedObj(reason, fileName);
+  }
   int faces = 0, vertices = 0;
   getModelSize(text, faces, vertices);
   // A file of lone carriage return line ends is one line, which cannot be both a

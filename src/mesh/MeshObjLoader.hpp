@@ -16,8 +16,9 @@ class MeshObjLoader {
   explicit MeshObjLoader(std::string fileName, Coordinates accepted = Coordinates::Any);
 
   // Throws UnreadableInput when the file cannot be opened or read, OutOfMemory when
-  // it does not fit in memory, MalformedObj for a file without vertex lines or
-  // without face lines and (with the line number) for a vertex or face line that
+  // it does not fit in memory, MalformedObj for a file that holds a NUL byte (not
+  // text), for a file without vertex lines or without face lines and (with the line
+  // number) for a vertex or face line that
   // cannot be converted or a face index outside 1 .. vertex count, and OutOfDomain
   // (with the line number) for a coordinate that is not accepted.
   Mesh Load() const;

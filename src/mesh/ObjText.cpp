@@ -59,13 +59,21 @@ size_t findBlank(std::string_view line, size_t from) {
   }
 }
 
+// Moves blank, the position of a blank, to the last blank of its run, so that any
+// run of spaces and tabs separates two fields as one blank does. False when only
+// blanks follow: the line has no further field.
+bool toLastBlankOfRun(std::string_view line, size_t& blank) {
+  while (blank + 1 < line.size() && isBlank(line[blank + 1])) ++blank;
+  return blank + 1 < line.size();
+}
+
 template <bool tabs>
 LineFault parseVertexFields(std::string_view line, double xyz[3]) {
   constexpr size_t npos = std::string_view::npos;
   size_t p = findBlank<tabs>(line, 0);
   for (int k = 0; k < 3; ++k) {
-    const size_t start = p;
-    if (start == npos) return {TextFault::MissingField, k, {}};
+    size_t start = p;
+    if (start == npos || !toLastBlankOfRun(line, start)) return {TextFault::MissingField, k, {}};
     p = findBlank<tabs>(line, start + 1);
     const std::string_view text = line.substr(start, p == npos ? npos : p - start);
     size_t used = 0;
@@ -81,11 +89,15 @@ LineFault parseFaceFields(std::string_view line, unsigned long corners[3]) {
   constexpr size_t npos = std::string_view::npos;
   size_t blank = findBlank<tabs>(line, 0);
   for (int k = 0; k < 3; ++k) {
-    if (blank == npos) return {TextFault::MissingField, k, {}};
+    if (blank == npos || !toLastBlankOfRun(line, blank)) return {TextFault::MissingField, k, {}};
     const size_t nextBlank = findBlank<tabs>(line, blank + 1);
     const size_t slash = line.find('/', blank + 1);
     const size_t end = std::min(nextBlank, slash);  // npos when neither exists
     const std::string_view text = line.substr(blank, end == npos ? npos : end - blank);
+    // The conversion would negate in unsigned arithmetic, and a long enough negative
+    // index would wrap around to a valid one.
+    const size_t sign = skipCSpace(text);
+    if (sign < text.size() && text[sign] == '-') return {TextFault::Negative, k, text};
     size_t used = 0;
     TextFault fault = toUnsignedLong(text, corners[k], &used);
     if (fault == TextFault::None && !wholeField(text, used)) fault = TextFault::NoNumber;
@@ -195,20 +207,39 @@ std::string describeLineFault(const LineFault& fault, bool faceLine) {
                     : "vertex line has fewer than three coordinates";
   }
   constexpr size_t kShown = 40;
-  // The carriage return of a CRLF line end is left out. One inside the text is shown
-  // as \r: printed as it is, it would move the rest of the message over its start.
+  // The carriage return of a CRLF line end is left out. Control bytes inside the text
+  // are shown escaped: printed as they are, a carriage return would move the rest of
+  // the message over its start, and a NUL would end the message's C string there.
   std::string_view text = fault.text;
   while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   std::string shown;
   for (const char c : text.substr(0, kShown)) {
-    if (c == '\r') shown += "\\r";
-    else shown += c;
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (u < 0x20 || u == 0x7f) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", u);
+      shown += hex;
+    } else {
+      shown += c;
+    }
   }
   if (text.size() > kShown) shown += "...";
   const char* problem = fault.kind == TextFault::NoNumber ? " is not a number: '"
-                                                          : " is out of range: '";
+                        : fault.kind == TextFault::Negative
+                            ? " is a negative index; relative indices are not read: '"
+                            : " is out of range: '";
   return what + std::to_string(fault.field + 1) + problem + shown + "'" +
          loneCarriageReturnNote(text);
+}
+
+std::string notObjTextReason(std::string_view text) {
+  const size_t nul = text.find('\0');
+  if (nul == std::string_view::npos) return "";
+  return "not OBJ text: byte " + std::to_string(nul) + " is NUL, which no text file holds";
 }
 
 std::string loneCarriageReturnNote(std::string_view text) {

@@ -51,6 +51,7 @@ enum class TextFault {
   MissingField,  // fewer blanks on the line than fields to take
   NoNumber,      // the field is not a number, or not wholly one
   OutOfRange,    // the number does not fit its type
+  Negative,      // a face corner's index with a minus sign: a relative index
 };
 
 // Same value and same fault as std::stod on the same text: leading white space,
@@ -74,23 +75,32 @@ struct LineFault {
 // have no tab, and one search of the whole text costs less than one per line.
 bool mayHoldTabs(std::string_view text);
 
-// Coordinate k's text runs from the k-th blank of the line up to the next blank or
-// the end of the line; the blank itself is leading white space of the conversion.
-// The text must be wholly a number, white space after it aside (the carriage return
-// of a CRLF line end): "0,25" and "1x" are NoNumber. Two blanks in a row leave a
-// field without a number, as two spaces do.
+// Any run of blanks separates two fields. Coordinate k's text runs from the last
+// blank of the k-th run up to the next blank or the end of the line; that blank is
+// leading white space of the conversion. The text must be wholly a number, white
+// space after it aside (the carriage return of a CRLF line end): "0,25" and "1x" are
+// NoNumber. A line whose blanks run to its end before the third field lacks it.
 LineFault parseVertexLine(std::string_view line, double xyz[3], bool tabs = true);
 
-// Corner k's text runs from the k-th blank up to the nearer of the next blank and
-// the next slash, so index/texture/normal forms give their index; it must be wholly
-// a number as a coordinate must. Values are returned as written, counted from 1 and
-// not yet checked against any vertex count.
+// Fields are separated as on a vertex line. Corner k's text runs from the last blank
+// of the k-th run up to the nearer of the next blank and the next slash, so
+// index/texture/normal forms give their index; it must be wholly a number as a
+// coordinate must, and one with a minus sign is Negative: relative indices are not
+// resolved. Values are returned as written, counted from 1 and not yet checked
+// against any vertex count.
 LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool tabs = true);
 
 // The reason text of a fault of a vertex line ("coordinate") or face line
-// ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut, and a
-// carriage return inside the text is shown as \r and adds loneCarriageReturnNote.
+// ("corner"), e.g. "face corner 2 is not a number: ' x'"; long texts are cut, control
+// bytes inside the text are shown escaped (\r, \t, \x00), and a carriage return
+// there adds loneCarriageReturnNote.
 std::string describeLineFault(const LineFault& fault, bool faceLine);
+
+// "" when text may be OBJ text; otherwise why it is not: it holds a NUL byte, which
+// no text file does and nearly every compressed or other binary file soon does.
+// Readers check this first, so that a binary file is not reported by whatever its
+// bytes happen to look like.
+std::string notObjTextReason(std::string_view text);
 
 // "; lines seem to end in a lone carriage return, ..." when text holds a carriage
 // return that no line feed follows, otherwise "". The errors that a file of such

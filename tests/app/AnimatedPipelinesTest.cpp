@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,6 +186,9 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   const std::string frame0 = path("faceless_frames/" + frameName("mesh_", 0));
   const std::string text = testing::readFile(frame0);
   std::ofstream(frame0) << text.substr(0, text.find("\nf ") + 1);
+  testing::writeAnimation(reference, 3, path("fifo_frames"));
+  fs::remove(path("fifo_frames/" + frameName("mesh_", 2)));
+  ASSERT_EQ(mkfifo(path("fifo_frames/" + frameName("mesh_", 2)).c_str(), 0600), 0);
   fs::create_directories(path("a_directory"));
   fs::create_directories(path("same"));
   fs::create_symlink(frameName("o_", 0), path("same/" + frameName("o_", 1)));
@@ -244,6 +248,10 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},
+      {{"-rd", "fifo_frames", regex, "o_"}, ErrorKind::UnreadableInput,
+       "fifo_frames/mesh_00002.obj: the frame is not a regular file"},
+      {{"-ed", "fifo_frames", regex, "x.bin", "6", "0.01", "0.001", "0", "reference.obj"},
+       ErrorKind::UnreadableInput, "fifo_frames/mesh_00002.obj: the frame is not a regular file"},
       // Outputs are checked before the input is read, and frames that are one file
       // before any is written.
       {{"-ed", "missing_dir", regex, "no_dir/x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::IoFailure,

@@ -164,7 +164,9 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
   // A stream that never ends is read until memory runs out, here at 256 MB.
   const std::string frames = testing::makeTempDir("cli-frames");
   std::ofstream(frames + "/f0.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
-  std::filesystem::create_symlink("/dev/zero", frames + "/f1.obj");
+  // A sparse regular file: a device or FIFO frame is refused before it is read.
+  std::ofstream(frames + "/f1.obj").close();
+  std::filesystem::resize_file(frames + "/f1.obj", 1ull << 30);
   const std::pair<Args, std::string> cases[] = {
       {{"-e", "/dev/zero", "out.bin", "0.01", "0"}, "/dev/zero"},
       {{"-r", "/dev/zero", "out.obj"}, "/dev/zero"},

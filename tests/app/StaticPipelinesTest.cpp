@@ -2,6 +2,9 @@
 // meshes with every method, the printed stream positions, "map.txt", and every way a
 // bad input must end in one error line without touching earlier output files.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
@@ -193,6 +197,24 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   }
 }
 
+TEST_F(StaticPipelinesTest, StaticInputMayBeStandardInputOrAFifo) {
+  // Only animation frames must be regular files.
+  writeMesh(testing::uvSphere(10, 12), "in.obj");
+  ASSERT_EQ(run({"-r", "in.obj", "a.obj"}).status, 0);
+  const RunResult s = testing::runMeshcodec({"-r", "/dev/stdin", "b.obj"}, dir, 0, "<in.obj");
+  ASSERT_EQ(s.status, 0) << s.err;
+  EXPECT_EQ(testing::readFile(path("b.obj")), testing::readFile(path("a.obj")));
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(path("in.fifo")) << testing::readFile(path("in.obj")); });
+  const RunResult f = run({"-r", "in.fifo", "c.obj"});
+  // Lets the writer finish should the program not have read the FIFO.
+  const int unblock = open(path("in.fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  close(unblock);
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_EQ(testing::readFile(path("c.obj")), testing::readFile(path("a.obj")));
+}
+
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
   writeMesh(testing::uvSphere(10, 12), "in.obj");
   ASSERT_EQ(run({"-e", "in.obj", "a.bin", "0.01x", "2.7"}).status, 0);
@@ -294,6 +316,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       // A descriptor that was not open when the program started.
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
+      {{"-r", "good.bin", "x.obj"}, ErrorKind::MalformedObj, "good.bin", "not OBJ text: byte"},
       {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
       {{"-d", "dir.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "dir.bin"},
       {{"-d", "short.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "short.bin"},

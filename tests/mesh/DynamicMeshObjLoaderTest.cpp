@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,8 @@ TEST(DynamicMeshObjLoader, FaultsAreErrorsNamingTheirFile) {
       {"no vertex line later", {{"f0.obj", kTriangle}, {"f1.obj", "# c\rv 0 0 0\r"}}, "f1.obj",
        ErrorKind::MalformedObj,
        "frame has 0 vertex lines, but frame 0 has 3; lines seem to end in a lone carriage return"},
+      {"binary later frame", {{"f0.obj", kTriangle}, {"f1.obj", std::string("v 0 0 0\0\x01", 9)}},
+       "f1.obj", ErrorKind::MalformedObj, "not OBJ text: byte 7 is NUL"},
       {"infinite coordinate in frame 0", {{"f0.obj", "v 0 0 0\nv 1 0 inf\nf 1 1 2\n"}}, "f0.obj",
        ErrorKind::OutOfDomain, "line 2: vertex coordinate 3 is not finite: inf", Coordinates::Finite},
       {"NaN in a later frame", {{"f0.obj", kTriangle}, {"f1.obj", "v 0 0 0\nv 1 0 0\nv nan 1 0\n"}},
@@ -132,14 +135,25 @@ TEST(DynamicMeshObjLoader, NoMatchMessageNamesDirectoryAndExpression) {
 }
 
 TEST(DynamicMeshObjLoader, UnreadableFramesAndDirectoriesAreErrors) {
-  const std::string dir = makeFrames("frames-unreadable", {{"f0.obj", kTriangle}});
+  const std::string dir =
+      makeFrames("frames-unreadable", {{"f0.obj", kTriangle}, {"e.obj", "v 1 2\n"}});
   // A later frame that cannot be opened, and a matching subdirectory, do not repeat
-  // the previous frame.
+  // the previous frame. A FIFO (which would block the reader), a device and a
+  // directory are refused before any frame is read, even a bad frame 0 (e.obj).
   fs::create_symlink(dir + "/missing.obj", dir + "/f1.obj");
   fs::create_directory(dir + "/f2.obj");
-  for (const char* mask : {"f[01]\\.obj", "f[02]\\.obj"}) {
+  ASSERT_EQ(mkfifo((dir + "/f3.obj").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir + "/f4.obj");
+  for (const auto& [mask, culprit] : std::map<std::string, std::string>{
+           {"f[01]\\.obj", "f1.obj"}, {"f[02]\\.obj", "f2.obj"}, {"(e|f2)\\.obj", "f2.obj"},
+           {"f[03]\\.obj", "f3.obj"}, {"(e|f3)\\.obj", "f3.obj"}, {"(e|f4)\\.obj", "f4.obj"}}) {
     SCOPED_TRACE(mask);
-    EXPECT_THROW(DynamicMeshObjLoader(dir, mask).Load(), UnreadableInput);
+    try {
+      DynamicMeshObjLoader(dir, mask).Load();
+      ADD_FAILURE() << "accepted";
+    } catch (const UnreadableInput& e) {
+      EXPECT_EQ(e.file(), dir + "/" + culprit);
+    }
   }
   for (const std::string& unlistable : {dir + "/none", dir + "/f0.obj"}) {
     try {
