@@ -114,9 +114,6 @@ std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
 void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string& fileName,
                                         Eigen::VectorXd& x, Eigen::VectorXd& y,
                                         Eigen::VectorXd& z) const {
-  if (const std::string reason = notObjTextReason(text); !reason.empty()) {
-    throw MalformedObj(reason, fileName);
-  }
   const Eigen::Index vertexCount = x.size();
   // Every vertex line counts, wherever it stands, as in frame 0; lines past the
   // expected count are only counted, for the message.

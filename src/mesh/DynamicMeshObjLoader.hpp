@@ -29,7 +29,7 @@ class DynamicMeshObjLoader {
   // checked against its vertex count); later frames contribute their vertex lines
   // only. UnreadableInput when no name matches, when a frame is not a regular file
   // (a FIFO, device or directory; every frame is checked before any is read) or
-  // cannot be read, MalformedObj for a frame that is not text, and (file and line)
+  // cannot be read, MalformedObj for a frame that holds a NUL byte (not text), and (file and line)
   // for a bad line or a frame whose vertex count differs from frame 0's, OutOfDomain (file and line) for a coordinate not accepted.
   std::vector<DynamicMesh> Load() const;
 

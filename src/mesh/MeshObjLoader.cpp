@@ -40,9 +40,6 @@ Mesh MeshObjLoader::Load() const {
 }
 
 Mesh MeshObjLoader::parse(std::string_view text) const {
-  if (const std::string reason = notObjTextReason(text); !reason.empty()) {
-    throw MalformedObj(reason, fileName);
-  }
   int faces = 0, vertices = 0;
   getModelSize(text, faces, vertices);
   // A file of lone carriage return line ends is one line, which cannot be both a

@@ -22,7 +22,8 @@ class MeshObjLoader {
   // cannot be converted or a face index outside 1 .. vertex count, and OutOfDomain
   // (with the line number) for a coordinate that is not accepted.
   Mesh Load() const;
-  // The same on text already in memory; errors still name fileName.
+  // The same on text already in memory, except that the reading alone looks for NUL
+  // bytes; errors still name fileName.
   Mesh parse(std::string_view text) const;
 
   // Counts the face lines and the vertex lines of the whole text.

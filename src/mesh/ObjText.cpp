@@ -59,13 +59,17 @@ size_t findBlank(std::string_view line, size_t from) {
   }
 }
 
-// Moves blank, the position of a blank, to the last blank of its run, so that any
-// run of spaces and tabs separates two fields as one blank does. False when only
-// blanks follow: the line has no further field.
-bool toLastBlankOfRun(std::string_view line, size_t& blank) {
-  while (blank + 1 < line.size() && isBlank(line[blank + 1])) ++blank;
-  return blank + 1 < line.size();
+// A field's text that failed to convert is missing rather than malformed when only
+// blanks follow its blank: the line ended before the field.
+TextFault missingOr(TextFault fault, std::string_view line, size_t blank) {
+  while (blank < line.size() && isBlank(line[blank])) ++blank;
+  return blank == line.size() ? TextFault::MissingField : fault;
 }
+
+// The fields of v and f lines are separated by any run of blanks. The conversion
+// skips leading white space itself, so a field may start at any blank of the run;
+// it is taken from the last, so that the next blank found is the one after the
+// field. A blank followed by another is rare, and only then is the run walked.
 
 template <bool tabs>
 LineFault parseVertexFields(std::string_view line, double xyz[3]) {
@@ -73,13 +77,20 @@ LineFault parseVertexFields(std::string_view line, double xyz[3]) {
   size_t p = findBlank<tabs>(line, 0);
   for (int k = 0; k < 3; ++k) {
     size_t start = p;
-    if (start == npos || !toLastBlankOfRun(line, start)) return {TextFault::MissingField, k, {}};
+    if (start == npos) return {TextFault::MissingField, k, {}};
     p = findBlank<tabs>(line, start + 1);
+    if (p == start + 1) {
+      while (p < line.size() && isBlank(line[p])) start = p++;
+      p = findBlank<tabs>(line, p);
+    }
     const std::string_view text = line.substr(start, p == npos ? npos : p - start);
     size_t used = 0;
     TextFault fault = toDouble(text, xyz[k], &used);
     if (fault == TextFault::None && !wholeField(text, used)) fault = TextFault::NoNumber;
-    if (fault != TextFault::None) return {fault, k, text};
+    if (fault != TextFault::None) {
+      fault = missingOr(fault, line, start);
+      return {fault, k, fault == TextFault::MissingField ? std::string_view() : text};
+    }
   }
   return {};
 }
@@ -88,20 +99,33 @@ template <bool tabs>
 LineFault parseFaceFields(std::string_view line, unsigned long corners[3]) {
   constexpr size_t npos = std::string_view::npos;
   size_t blank = findBlank<tabs>(line, 0);
+  // The first slash after the current blank, searched again only once the fields
+  // have passed it: a line without slashes is searched once, not once per corner.
+  size_t slash = 0;
   for (int k = 0; k < 3; ++k) {
-    if (blank == npos || !toLastBlankOfRun(line, blank)) return {TextFault::MissingField, k, {}};
-    const size_t nextBlank = findBlank<tabs>(line, blank + 1);
-    const size_t slash = line.find('/', blank + 1);
+    if (blank == npos) return {TextFault::MissingField, k, {}};
+    size_t nextBlank = findBlank<tabs>(line, blank + 1);
+    if (nextBlank == blank + 1) {
+      while (nextBlank < line.size() && isBlank(line[nextBlank])) blank = nextBlank++;
+      nextBlank = findBlank<tabs>(line, nextBlank);
+    }
+    if (slash != npos && slash <= blank) slash = line.find('/', blank + 1);
     const size_t end = std::min(nextBlank, slash);  // npos when neither exists
     const std::string_view text = line.substr(blank, end == npos ? npos : end - blank);
-    // The conversion would negate in unsigned arithmetic, and a long enough negative
-    // index would wrap around to a valid one.
-    const size_t sign = skipCSpace(text);
-    if (sign < text.size() && text[sign] == '-') return {TextFault::Negative, k, text};
     size_t used = 0;
     TextFault fault = toUnsignedLong(text, corners[k], &used);
     if (fault == TextFault::None && !wholeField(text, used)) fault = TextFault::NoNumber;
-    if (fault != TextFault::None) return {fault, k, text};
+    // The conversion negates in unsigned arithmetic, and a long enough negative index
+    // would wrap around to a valid one. A converted index that does not start right
+    // after its blank may have a sign.
+    if (fault == TextFault::None && !isDigit(text[1])) {
+      const size_t sign = skipCSpace(text);
+      if (sign < text.size() && text[sign] == '-') fault = TextFault::Negative;
+    }
+    if (fault != TextFault::None) {
+      fault = missingOr(fault, line, blank);
+      return {fault, k, fault == TextFault::MissingField ? std::string_view() : text};
+    }
     blank = nextBlank;
   }
   return {};
@@ -121,9 +145,19 @@ void readObjFile(const std::string& fileName, std::string& text) {
   std::error_code sizeError;
   const auto size = std::filesystem::file_size(fileName, sizeError);
   char chunk[1 << 16];
+  // A NUL byte is looked for in each chunk while it is still in the cache: a second
+  // pass over the whole text would cost a few percent of reading it.
+  size_t nul = std::string::npos;
   try {
     if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
-    while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) text.append(chunk, n);
+    while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) {
+      if (nul == std::string::npos) {
+        if (const void* found = std::memchr(chunk, 0, n)) {
+          nul = text.size() + static_cast<size_t>(static_cast<const char*>(found) - chunk);
+        }
+      }
+      text.append(chunk, n);
+    }
   } catch (const std::bad_alloc&) {
     // A file larger than memory, or a stream that never ends; what was read goes
     // before the error is built.
@@ -133,6 +167,12 @@ void readObjFile(const std::string& fileName, std::string& text) {
   // A directory opens on this platform and fails on the first read.
   if (std::ferror(file.get())) {
     throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);
+  }
+  // No text file holds a NUL byte, and nearly every compressed or other binary file
+  // soon does: such a file is not reported by whatever its bytes happen to look like.
+  if (nul != std::string::npos) {
+    throw MalformedObj("not OBJ text: byte " + std::to_string(nul) + " is NUL, which no text file holds",
+                       fileName);
   }
 }
 
@@ -234,12 +274,6 @@ std::string describeLineFault(const LineFault& fault, bool faceLine) {
                             : " is out of range: '";
   return what + std::to_string(fault.field + 1) + problem + shown + "'" +
          loneCarriageReturnNote(text);
-}
-
-std::string notObjTextReason(std::string_view text) {
-  const size_t nul = text.find('\0');
-  if (nul == std::string_view::npos) return "";
-  return "not OBJ text: byte " + std::to_string(nul) + " is NUL, which no text file holds";
 }
 
 std::string loneCarriageReturnNote(std::string_view text) {

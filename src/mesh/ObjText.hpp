@@ -13,7 +13,8 @@ namespace meshcodec {
 
 // Replaces text by the whole content of the file, reusing text's storage, so that a
 // run of frame files is read without a fresh allocation per frame. UnreadableInput
-// naming the file when it cannot be opened or read.
+// naming the file when it cannot be opened or read; MalformedObj naming it when it
+// holds a NUL byte, as binary files do: it is not OBJ text.
 void readObjFile(const std::string& fileName, std::string& text);
 
 // A blank separates the fields of vertex and face lines: a space or a tab.
@@ -95,12 +96,6 @@ LineFault parseFaceLine(std::string_view line, unsigned long corners[3], bool ta
 // bytes inside the text are shown escaped (\r, \t, \x00), and a carriage return
 // there adds loneCarriageReturnNote.
 std::string describeLineFault(const LineFault& fault, bool faceLine);
-
-// "" when text may be OBJ text; otherwise why it is not: it holds a NUL byte, which
-// no text file does and nearly every compressed or other binary file soon does.
-// Readers check this first, so that a binary file is not reported by whatever its
-// bytes happen to look like.
-std::string notObjTextReason(std::string_view text);
 
 // "; lines seem to end in a lone carriage return, ..." when text holds a carriage
 // return that no line feed follows, otherwise "". The errors that a file of such

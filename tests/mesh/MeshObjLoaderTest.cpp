@@ -81,8 +81,8 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
       // Control bytes are shown escaped, so that the message stays whole and inert.
       {"v 1 \x1b[2J\x7f 3\nf 1 1 1\n", "line 1: vertex coordinate 2 is not a number: ' \\x1b[2J\\x7f'"},
       {"v 1 2 3\nf 1 1\v1\n", "line 2: face corner 2 is not a number: ' 1\\x0b1'"},
-      {"v 1 2 3\nf 1 1 1\n" + std::string(1, '\0'), "not OBJ text: byte 16 is NUL"},
-      {std::string("v 0 0 0\nv 1 \0 2 3\nf 1 2 3\x01\n", 27), "not OBJ text: byte 12 is NUL"},
+      {std::string("v 0 0 0\nv 1 \0 2 3\nf 1 2 3\n", 26),
+       "line 2: vertex coordinate 2 is not a number: ' \\x00'"},
       {"v 1 2 1e999\nf 1 1 1\n", "line 1: vertex coordinate 3 is out of range: ' 1e999'"},
       {"v 0,25 0.1 0.2\nf 1 1 1\n", "line 1: vertex coordinate 1 is not a number: ' 0,25'"},
       {"v 0 0 0.25abc\r\nf 1 1 1\n", "line 1: vertex coordinate 3 is not a number: ' 0.25abc'"},
@@ -157,6 +157,16 @@ TEST(MeshObjLoader, LoadsFilesAndRejectsUnreadableOnes) {
     } catch (const UnreadableInput& e) {
       EXPECT_EQ(e.file(), path);
     }
+  }
+  // A NUL byte anywhere, even past the last line that is read, makes a file binary.
+  std::ofstream(dir + "/binary.obj", std::ios::binary)
+      << testing::readFile(dir + "/torus.obj") << std::string("# \0", 3);
+  try {
+    MeshObjLoader(dir + "/binary.obj").Load();
+    ADD_FAILURE() << "binary file accepted";
+  } catch (const MalformedObj& e) {
+    const std::string at = std::to_string(std::filesystem::file_size(dir + "/binary.obj") - 1);
+    EXPECT_EQ(std::string(e.what()), "not OBJ text: byte " + at + " is NUL, which no text file holds");
   }
   std::filesystem::remove_all(dir);
 }
