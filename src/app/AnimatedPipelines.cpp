@@ -21,6 +21,7 @@
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "geometry/Quantizer.hpp"
 #include "mesh/DynamicMesh.hpp"
@@ -71,7 +72,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
     throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
   }
-  OutputFile::checkTargets({out});
+  OutputTarget::checkTargets({out});
   try {
     std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask, Coordinates::Finite).Load();
     std::stringstream s = makeCodeStream();
@@ -117,7 +118,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   // The frames' directory, through the first frame's name; the count is not known
   // yet, and the saver checks every name before it writes.
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputFile::checkTargets({saver.frameFileName(0)});
+  OutputTarget::checkTargets({saver.frameFileName(0)});
   // Only the first mesh is written; the others are decoded to check the file. Its
   // frames are computed one at a time as they are written, so that memory grows with
   // the frame count only by the PCA sub-stream and what the saver keeps per frame
@@ -188,7 +189,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
 
 void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputFile::checkTargets({saver.frameFileName(0)});
+  OutputTarget::checkTargets({saver.frameFileName(0)});
   std::vector<DynamicMesh> meshes;
   try {
     meshes = DynamicMeshObjLoader(directory, regexMask).Load();

@@ -14,7 +14,7 @@
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
-#include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 
 namespace meshcodec {
 
@@ -191,7 +191,7 @@ class FailureKeepingBuffer : public std::streambuf {
 
 int CommandLine::run(int argc, char** argv) {
   // Before anything opens a file, so that /dev/fd/N means what the caller opened.
-  OutputFile::recordOpenDescriptors();
+  OutputTarget::recordOpenDescriptors();
   FailureKeepingBuffer standardOutput(std::cout);
   for (const char* line : kBanner) std::cout << line << std::endl;
   const int status = reportFailures(

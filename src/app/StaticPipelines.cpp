@@ -17,7 +17,9 @@
 #include "app/GeometryMethod.hpp"
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "geometry/Quantizer.hpp"
 #include "mesh/Mesh.hpp"
@@ -60,7 +62,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
   }
   const std::string mapFile = "map.txt";
   // Both outputs are checked before the mesh is read and coded.
-  OutputFile::checkTargets({out, mapFile});
+  OutputTarget::checkTargets({out, mapFile});
   try {
     Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
@@ -102,7 +104,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     file.close();
     map.close();
     {
-      const OutputFile::CommitGroup together;
+      const CommitGroup together;
       file.commit();
       map.commit();
     }
@@ -113,7 +115,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
 }
 
 void decode(std::string in, std::string out, int method) {
-  OutputFile::checkTargets({out});
+  OutputTarget::checkTargets({out});
   Mesh mesh(0, 0);
   try {
     const std::string bytes = readCompressedFile(in);
@@ -149,7 +151,7 @@ void decode(std::string in, std::string out, int method) {
 }
 
 void reindex(std::string in, std::string out) {
-  OutputFile::checkTargets({out});
+  OutputTarget::checkTargets({out});
   Mesh mesh(0, 0);
   try {
     mesh = MeshObjLoader(in).Load();

@@ -1,5 +1,6 @@
 #include "common/CodecError.hpp"
 
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -21,6 +22,12 @@ void rethrowNamingFile(const std::string& file) {
   } catch (const std::bad_alloc&) {
     throw OutOfMemory(file);
   }
+}
+
+std::string systemReason(const char* what, int error) {
+  std::string reason = what;
+  if (error > 0) reason += std::string(": ") + std::strerror(error);
+  return reason;
 }
 
 }  // namespace meshcodec

@@ -66,4 +66,8 @@ class OutOfMemory : public CodecError {
 // anything else is rethrown as it is.
 [[noreturn]] void rethrowNamingFile(const std::string& file);
 
+// A reason followed by the system's text for an errno value ("what: No such file or
+// directory"); a value of 0 or below adds nothing.
+std::string systemReason(const char* what, int error);
+
 }  // namespace meshcodec

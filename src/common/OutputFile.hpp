@@ -4,27 +4,19 @@
 // commit() checks that every write succeeded and renames it into place, and an
 // output that is abandoned (an error on the way) leaves only the earlier file behind.
 //
-// What the target name stands for is kept: a symbolic link stays a link and the file
-// at the end of its chain is replaced (created when the chain ends at a missing name).
-// A replaced file's mode, and its owner and group where the process may set them,
-// pass to the file that replaces it. A device, a FIFO or a socket, and anything
-// reached through /proc, is written directly: replacing it would turn a device into
-// a regular file or detach a file from the descriptor that names it. A name of one
-// of this process's descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N,
-// /proc/thread-self/fd/N) is written through that descriptor, after what it has
-// written, as standard output is after the banner. Such a target cannot be written
-// atomically.
+// What the target name stands for (OutputTarget) is kept: a symbolic link stays a
+// link and the file at the end of its chain is replaced. A replaced file's mode, and
+// its owner and group where the process may set them, pass to the file that replaces
+// it. A device, a FIFO, a socket, anything reached through /proc and a name of one of
+// this process's descriptors are written directly and cannot be written atomically.
 //
-// Temporary files are removed if the process is stopped by SIGINT, SIGTERM, SIGHUP or
-// SIGPIPE.
-
-#include <signal.h>
+// Temporary files are removed if the process is stopped by a stop signal, and the
+// outputs of one command are renamed into place together (CommitGroup).
 
 #include <cstddef>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace meshcodec {
 
@@ -57,36 +49,6 @@ class OutputFile {
   void commit();
 
   const std::string& target() const { return targetPath; }
-
-  // While one exists, SIGINT, SIGTERM, SIGHUP and SIGPIPE wait and act when it ends,
-  // so that the commits made in its lifetime replace their targets all or none: a
-  // signal that came before the first commit removes the temporary files, one that
-  // comes during the commits acts once the last file is in place.
-  class CommitGroup {
-   public:
-    CommitGroup();
-    ~CommitGroup();
-    CommitGroup(const CommitGroup&) = delete;
-    CommitGroup& operator=(const CommitGroup&) = delete;
-
-   private:
-    sigset_t previous;
-  };
-
-  // Notes which descriptors are open now. From then on a name of one of the process's
-  // descriptors means that descriptor as it was at this call: a number that was free
-  // then may since name a temporary file of another output, and is refused. The
-  // program's entry calls it before anything opens a file; until then any open
-  // descriptor counts.
-  static void recordOpenDescriptors();
-
-  // Checks the targets of one command before the work that produces them, so that
-  // what the constructor would refuse is reported first: IoFailure naming a target
-  // whose directory is missing or cannot be written, a loop of links, a descriptor
-  // that was not open, or a name that is no file name. BadArgument naming two targets
-  // that are one file (the same existing file, through links and hard links, or the
-  // same name to be created), of which only the last written would remain.
-  static void checkTargets(const std::vector<std::string>& targets);
 
  private:
   void discard() noexcept;

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "mesh/ObjText.hpp"
 
 namespace meshcodec {
@@ -65,7 +67,7 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
     {
       std::vector<std::string> names;
       for (int f = 0; f < frames; ++f) names.push_back(frameFileName(f));
-      OutputFile::checkTargets(names);
+      OutputTarget::checkTargets(names);
     }
     // Grown as frames are written rather than reserved for the count a file states.
     std::vector<OutputFile> written;
@@ -78,7 +80,7 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
       written.push_back(std::move(file));
     }
     name = prefix;
-    const OutputFile::CommitGroup together;
+    const CommitGroup together;
     for (OutputFile& file : written) file.commit();
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note

@@ -10,7 +10,9 @@
 #include <fstream>
 
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "support/CommandRunner.hpp"
 
 namespace meshcodec {
@@ -73,7 +75,7 @@ TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
       reason = e.what();
     }
     try {
-      OutputFile::checkTargets({target, path});
+      OutputTarget::checkTargets({target, path});
       ADD_FAILURE() << "accepted";
     } catch (const IoFailure& e) {
       EXPECT_EQ(e.file(), path.empty() ? "''" : path);
@@ -137,7 +139,7 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
   ASSERT_GE(fd, 0);
   const int spare = dup(fd);
   close(spare);
-  OutputFile::recordOpenDescriptors();
+  OutputTarget::recordOpenDescriptors();
   struct stat before {};
   fstat(fd, &before);
   std::string expected = "earlier";
@@ -201,14 +203,14 @@ TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
                                                        {dir + "/sub/../new.txt", dir + "/new.txt"}};
   for (const auto& [first, second] : pairs) {
     try {
-      OutputFile::checkTargets({first, dir + "/other.txt", second});
+      OutputTarget::checkTargets({first, dir + "/other.txt", second});
       ADD_FAILURE() << first << " and " << second << " accepted";
     } catch (const BadArgument& e) {
       EXPECT_EQ(e.file(), first);
       EXPECT_EQ(std::string(e.what()), "the same file as " + second + ", another output of the command");
     }
   }
-  OutputFile::checkTargets({target, dir + "/new.txt", dir + "/sub/new.txt", "/dev/null"});
+  OutputTarget::checkTargets({target, dir + "/new.txt", dir + "/sub/new.txt", "/dev/null"});
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
 }
 
@@ -258,7 +260,7 @@ TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
         last.stream() << "new";
         if (!between) raise(signal);
         {
-          const OutputFile::CommitGroup together;
+          const CommitGroup together;
           first.commit();
           if (between) raise(signal);
           last.commit();
