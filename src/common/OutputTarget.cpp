@@ -56,10 +56,32 @@ int ownDescriptor(const std::string& path) {
                                                                                                 : -1;
 }
 
+// A link in a sticky, world-writable directory (such as /tmp) may have been planted
+// by another user to send the output onto a file of that user's choosing. As the
+// kernel's rule for protected links has it, such a link is followed only when it
+// belongs to this user or to the directory's owner: the walk below follows links
+// itself, so the kernel's rule would never apply, whatever the machine's setting.
+void requireLinkOfThisUser(const std::string& link, const struct stat& linkInfo, const std::string& target) {
+  const mode_t shared = S_ISVTX | S_IWOTH;
+  struct stat directory {};
+  if (stat(directoryOf(link).c_str(), &directory) != 0) {
+    throw IoFailure(systemReason(("cannot follow the symbolic link " + link).c_str(), errno), target);
+  }
+  if ((directory.st_mode & shared) != shared || linkInfo.st_uid == geteuid() ||
+      linkInfo.st_uid == directory.st_uid) {
+    return;
+  }
+  throw IoFailure("will not follow the symbolic link " + link +
+                      ": it is in a sticky world-writable directory and belongs to neither this user nor "
+                      "the directory's owner",
+                  target);
+}
+
 }  // namespace
 
 // Symbolic links are followed to the end of their chain, relative ones from the
-// link's directory, as the system follows them.
+// link's directory, as the system follows them, and only where the system's rule for
+// links in shared directories would follow them.
 OutputTarget OutputTarget::of(const std::string& target) {
   constexpr int kMaxLinks = 40;
   std::string path = target;
@@ -79,6 +101,7 @@ OutputTarget OutputTarget::of(const std::string& target) {
       const bool replace = S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
       return {replace ? Replace : Direct, path, -1};
     }
+    requireLinkOfThisUser(path, info, target);
     std::error_code error;
     const fs::path link = fs::read_symlink(path, error);
     if (error) throw IoFailure("cannot read the symbolic link " + path + ": " + error.message(), target);
