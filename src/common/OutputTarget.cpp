@@ -178,6 +178,36 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
   }
 }
 
+void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs) {
+  // The inputs that exist, sorted by device and inode; one that is missing or cannot
+  // be reached is reported when it is read.
+  struct Identity {
+    dev_t device;
+    ino_t inode;
+    std::size_t input;
+    bool operator<(const Identity& other) const {
+      return std::tie(device, inode, input) < std::tie(other.device, other.inode, other.input);
+    }
+  };
+  std::vector<Identity> identities;
+  identities.reserve(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    struct stat info {};
+    if (stat(inputs[i].c_str(), &info) == 0) identities.push_back({info.st_dev, info.st_ino, i});
+  }
+  if (identities.empty()) return;
+  std::sort(identities.begin(), identities.end());
+  for (const std::string& target : targets) {
+    const OutputTarget placement = of(target);
+    struct stat info {};
+    if (placement.kind != Replace || stat(placement.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const auto input = std::lower_bound(identities.begin(), identities.end(), Identity{info.st_dev, info.st_ino, 0});
+    if (input != identities.end() && input->device == info.st_dev && input->inode == info.st_ino) {
+      throw BadArgument("the same file as " + inputs[input->input] + ", an input of the command", target);
+    }
+  }
+}
+
 void requireFileName(const std::string& place, const std::string& target) {
   const std::string name = fs::path(place).filename().string();
   if (name.empty() || name == "." || name == "..") {

@@ -37,6 +37,12 @@ struct OutputTarget {
   // to be created), of which only the last written would remain.
   static void checkTargets(const std::vector<std::string>& targets);
 
+  // Checks before the work that no target is one of the command's input files, which
+  // replacing it would destroy: BadArgument naming the target and the input when a
+  // file that a target replaces is an input (the same device and inode, through
+  // links and hard links). A target to be created, and one written directly (a
+  // device, a descriptor), cannot be an input file.
+  static void checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs);
 };
 
 // IoFailure naming `target` unless `place` ends in a name that a rename can replace
