@@ -153,8 +153,6 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     if (!(std::isfinite(q) && q > 0)) {
       throw CorruptStream("header: coefficient step " + std::to_string(q) + " is not a positive number");
     }
-    // The frame count gives the frames' names: none may be the compressed file.
-    OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
     // Method 6 and numbers without a coder read no geometry sub-stream: the
     // coefficients stay empty and the frames hold face lines only.
     const GeometryMethod* coder = animatedMethod(method);
@@ -188,6 +186,9 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
     if (decoder) requireConsumed(s, bytes.size(), method);
+    // The frame count, which the PCA mean has confirmed, gives the frames' names:
+    // none may be the compressed file.
+    OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
   } catch (...) {
     rethrowNamingFile(in);
   }
