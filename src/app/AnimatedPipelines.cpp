@@ -9,6 +9,8 @@
 // a method outside 0 to 6; methods 3 to 5 begin theirs with the coded reference
 // shape). All fields are 32-bit little-endian; nothing records the method.
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -74,7 +76,15 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
   }
   OutputTarget::checkTargets({out});
   try {
-    std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask, Coordinates::Finite).Load();
+    // Listing the frames is cheap: an output that is one of them, or the reference
+    // mesh that the method reads, is refused before any is read.
+    const DynamicMeshObjLoader loader(directory, regexMask, Coordinates::Finite);
+    std::vector<std::string> inputs = loader.frames();
+    if (const GeometryMethod* coder = animatedMethod(method); coder != nullptr && coder->needsReference) {
+      inputs.push_back(reference);
+    }
+    OutputTarget::checkNotInputs({out}, inputs);
+    std::vector<DynamicMesh> meshes = loader.Load();
     std::stringstream s = makeCodeStream();
     writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
     writeInt32(s, static_cast<std::int32_t>(meshes.at(0).getVertices().rows() / 3));
@@ -176,6 +186,9 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
     if (decoder) requireConsumed(s, bytes.size(), method);
+    // The frame count, which the PCA mean has confirmed, gives the frames' names:
+    // none may be the compressed file.
+    OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
   } catch (...) {
     rethrowNamingFile(in);
   }
@@ -192,7 +205,12 @@ void reindexDynamic(std::string directory, std::string regexMask, std::string pr
   OutputTarget::checkTargets({saver.frameFileName(0)});
   std::vector<DynamicMesh> meshes;
   try {
-    meshes = DynamicMeshObjLoader(directory, regexMask).Load();
+    // Each input frame gives an output frame; none may be an input frame.
+    const DynamicMeshObjLoader loader(directory, regexMask);
+    const std::vector<std::string>& inputs = loader.frames();
+    OutputTarget::checkNotInputs(
+        saver.frameFileNames(static_cast<int>(std::min<std::size_t>(inputs.size(), INT_MAX))), inputs);
+    meshes = loader.Load();
     for (DynamicMesh& mesh : meshes) {
       std::stringstream s = makeCodeStream();
       const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);

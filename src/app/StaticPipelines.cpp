@@ -63,6 +63,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
   const std::string mapFile = "map.txt";
   // Both outputs are checked before the mesh is read and coded.
   OutputTarget::checkTargets({out, mapFile});
+  OutputTarget::checkNotInputs({out, mapFile}, {in});
   try {
     Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
@@ -116,6 +117,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
 
 void decode(std::string in, std::string out, int method) {
   OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
   try {
     const std::string bytes = readCompressedFile(in);
@@ -152,6 +154,7 @@ void decode(std::string in, std::string out, int method) {
 
 void reindex(std::string in, std::string out) {
   OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
   try {
     mesh = MeshObjLoader(in).Load();

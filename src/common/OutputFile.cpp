@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <streambuf>
 #include <utility>
 
@@ -55,18 +57,63 @@ int createTemporaryBeside(const std::string& beside, const std::string& target, 
   throw IoFailure(systemReason("cannot create the output file", lastError), target);
 }
 
-// Gives a file, created private, the mode of the file it replaces, and its owner and
-// group where the process may set them (root may; another user only a group of its
-// own), as a copy that preserves them would; failures leave it private. The owner goes
-// first because a change of owner clears set-id bits. A set-id bit of an owner or a
-// group that could not be kept is dropped: it would grant this user's rights instead.
-void takeOwnerAndMode(int descriptor, const struct stat& replaced) {
-  const bool owner = fchown(descriptor, replaced.st_uid, replaced.st_gid) == 0;
-  const bool group = owner || fchown(descriptor, static_cast<uid_t>(-1), replaced.st_gid) == 0;
+// The extended attribute that holds a file's access ACL.
+constexpr const char* kAccessAcl = "system.posix_acl_access";
+
+// Gives the replacement of `replaced` (at `place`) the replaced file's access ACL, or
+// none when it has none: a default ACL of the directory, inherited at creation, would
+// open the file to users the replaced file kept out. With an ACL the group bits of
+// the mode are only its mask, so the mode alone would open the file to its owning
+// group and shut out its named users and groups; rather than that, IoFailure naming
+// the target when the ACL cannot be kept (a filesystem without ACLs, no permission).
+void takeAccessAcl(int descriptor, const std::string& place, const std::string& target) {
+  std::string acl;
+  for (;;) {
+    const ssize_t size = getxattr(place.c_str(), kAccessAcl, nullptr, 0);
+    if (size < 0) break;
+    acl.resize(static_cast<std::size_t>(size));
+    const ssize_t read = getxattr(place.c_str(), kAccessAcl, acl.data(), acl.size());
+    if (read >= 0) {
+      acl.resize(static_cast<std::size_t>(read));
+      if (fsetxattr(descriptor, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
+        throw IoFailure(systemReason("cannot keep the access control list of the replaced file", errno), target);
+      }
+      return;
+    }
+    if (errno != ERANGE) break;  // ERANGE: the ACL grew between the two calls; read it again
+  }
+  if (errno != ENODATA && errno != ENOTSUP) {
+    throw IoFailure(systemReason("cannot read the access control list of the replaced file", errno), target);
+  }
+  if (fremovexattr(descriptor, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
+    throw IoFailure(systemReason("cannot remove an inherited access control list", errno), target);
+  }
+}
+
+// Gives a file, created private, the owner and group of the file it replaces where the
+// process may set them (root may; another user only a group of its own), and its
+// access ACL, as a copy that preserves them would; failures of the owner or group
+// leave it with this user's. Returns the mode to set once the content is written: a
+// write by a process that may not set ids clears set-id bits, and so does a change of
+// owner, which is why the owner comes first. A set-id bit of an owner or a group that
+// could not be kept is dropped: it would grant this user's rights instead.
+mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct stat& replaced,
+                        const std::string& target) {
+  if (fchown(descriptor, replaced.st_uid, replaced.st_gid) != 0 &&
+      fchown(descriptor, static_cast<uid_t>(-1), replaced.st_gid) != 0) {
+    // Neither: the file keeps this user's group as well.
+  }
+  // What was kept, whichever call kept it: this user's own file keeps its owner even
+  // when its group is one that this user may not give.
+  struct stat taken {};
+  const bool known = fstat(descriptor, &taken) == 0;
+  const bool owner = known && taken.st_uid == replaced.st_uid;
+  const bool group = known && taken.st_gid == replaced.st_gid;
+  takeAccessAcl(descriptor, place, target);
   mode_t mode = replaced.st_mode & 07777;
   if (!owner) mode &= ~S_ISUID;
   if (!group) mode &= ~S_ISGID;
-  fchmod(descriptor, mode);
+  return mode;
 }
 
 }  // namespace
@@ -82,10 +129,13 @@ class OutputFile::Descriptor : public std::streambuf {
     if (descriptor >= 0) ::close(descriptor);
   }
 
-  // Writes out the buffer and closes the descriptor; the errno of the first failure,
-  // -1 for a stream that failed otherwise, 0 when every byte was written.
-  int finish() {
+  // Writes out the buffer and closes the descriptor, giving the file `mode` in between
+  // when one is set; the errno of the first failed write or close, -1 for a stream
+  // that failed otherwise, 0 when every byte was written. A mode that cannot be set
+  // leaves the file as private as it is.
+  int finish(const std::optional<mode_t>& mode) {
     drain();
+    if (error == 0 && mode) fchmod(descriptor, *mode);
     if (::close(descriptor) != 0 && error == 0) error = errno;
     descriptor = -1;
     if (error == 0 && stream.fail()) error = -1;
@@ -136,7 +186,15 @@ OutputFile::OutputFile(std::string target) : targetPath(std::move(target)) {
       // A new file gets what the umask leaves of 0666; a replacement is private until
       // it has the replaced file's owner and mode, never more open than that file.
       descriptor = createTemporaryBeside(placePath, targetPath, replaces ? 0600 : 0666, temporaryPath, slot);
-      if (replaces) takeOwnerAndMode(descriptor, replaced);
+      if (replaces) {
+        try {
+          modeAfterWriting = takeOwnerAndMode(descriptor, placePath, replaced, targetPath);
+        } catch (...) {
+          ::close(descriptor);
+          discard();
+          throw;
+        }
+      }
       break;
     }
     case OutputTarget::OwnDescriptor:
@@ -173,6 +231,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       temporaryPath(std::move(other.temporaryPath)),
       out(std::move(other.out)),
       slot(other.slot),
+      modeAfterWriting(other.modeAfterWriting),
       state(other.state) {
   other.temporaryPath.clear();
   other.slot = -1;
@@ -197,7 +256,9 @@ void OutputFile::discard() noexcept {
 void OutputFile::close() {
   if (state == State::Failed) throw Misuse("output file used after a failure", targetPath);
   if (state != State::Open) return;
-  const int error = out->finish();
+  // The replaced file's mode goes on once the content is written, so that no write
+  // clears its set-id bits.
+  const int error = out->finish(modeAfterWriting);
   if (error != 0) {
     discard();
     throw IoFailure(systemReason("cannot write the output file", error), targetPath);

@@ -5,16 +5,20 @@
 // output that is abandoned (an error on the way) leaves only the earlier file behind.
 //
 // What the target name stands for (OutputTarget) is kept: a symbolic link stays a
-// link and the file at the end of its chain is replaced. A replaced file's mode, and
-// its owner and group where the process may set them, pass to the file that replaces
-// it. A device, a FIFO, a socket, anything reached through /proc and a name of one of
+// link and the file at the end of its chain is replaced. A replaced file's mode and
+// access ACL, and its owner and group where the process may set them, pass to the
+// file that replaces it; the mode once the content is written, as a write may clear
+// set-id bits. A device, a FIFO, a socket, anything reached through /proc and a name of one of
 // this process's descriptors are written directly and cannot be written atomically.
 //
 // Temporary files are removed if the process is stopped by a stop signal, and the
 // outputs of one command are renamed into place together (CommitGroup).
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -60,6 +64,7 @@ class OutputFile {
   std::string temporaryPath;         // empty when written directly
   std::unique_ptr<Descriptor> out;   // null once closed
   std::ptrdiff_t slot = -1;          // the temporary's entry among those a signal removes
+  std::optional<mode_t> modeAfterWriting;  // the replaced file's, set once the content is written
   enum class State { Open, Closed, Committed, Failed } state = State::Open;
 };
 

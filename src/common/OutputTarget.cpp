@@ -56,10 +56,32 @@ int ownDescriptor(const std::string& path) {
                                                                                                 : -1;
 }
 
+// A link in a sticky, world-writable directory (such as /tmp) may have been planted
+// by another user to send the output onto a file of that user's choosing. As the
+// kernel's rule for protected links has it, such a link is followed only when it
+// belongs to this user or to the directory's owner: the walk below follows links
+// itself, so the kernel's rule would never apply, whatever the machine's setting.
+void requireLinkOfThisUser(const std::string& link, const struct stat& linkInfo, const std::string& target) {
+  const mode_t shared = S_ISVTX | S_IWOTH;
+  struct stat directory {};
+  if (stat(directoryOf(link).c_str(), &directory) != 0) {
+    throw IoFailure(systemReason(("cannot follow the symbolic link " + link).c_str(), errno), target);
+  }
+  if ((directory.st_mode & shared) != shared || linkInfo.st_uid == geteuid() ||
+      linkInfo.st_uid == directory.st_uid) {
+    return;
+  }
+  throw IoFailure("will not follow the symbolic link " + link +
+                      ": it is in a sticky world-writable directory and belongs to neither this user nor "
+                      "the directory's owner",
+                  target);
+}
+
 }  // namespace
 
 // Symbolic links are followed to the end of their chain, relative ones from the
-// link's directory, as the system follows them.
+// link's directory, as the system follows them, and only where the system's rule for
+// links in shared directories would follow them.
 OutputTarget OutputTarget::of(const std::string& target) {
   constexpr int kMaxLinks = 40;
   std::string path = target;
@@ -79,6 +101,7 @@ OutputTarget OutputTarget::of(const std::string& target) {
       const bool replace = S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
       return {replace ? Replace : Direct, path, -1};
     }
+    requireLinkOfThisUser(path, info, target);
     std::error_code error;
     const fs::path link = fs::read_symlink(path, error);
     if (error) throw IoFailure("cannot read the symbolic link " + path + ": " + error.message(), target);
@@ -151,6 +174,36 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
     if (first.device == second.device && first.inode == second.inode && first.name == second.name) {
       throw BadArgument("the same file as " + targets[second.target] + ", another output of the command",
                         targets[first.target]);
+    }
+  }
+}
+
+void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs) {
+  // The inputs that exist, sorted by device and inode; one that is missing or cannot
+  // be reached is reported when it is read.
+  struct Identity {
+    dev_t device;
+    ino_t inode;
+    std::size_t input;
+    bool operator<(const Identity& other) const {
+      return std::tie(device, inode, input) < std::tie(other.device, other.inode, other.input);
+    }
+  };
+  std::vector<Identity> identities;
+  identities.reserve(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    struct stat info {};
+    if (stat(inputs[i].c_str(), &info) == 0) identities.push_back({info.st_dev, info.st_ino, i});
+  }
+  if (identities.empty()) return;
+  std::sort(identities.begin(), identities.end());
+  for (const std::string& target : targets) {
+    const OutputTarget placement = of(target);
+    struct stat info {};
+    if (placement.kind != Replace || stat(placement.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const auto input = std::lower_bound(identities.begin(), identities.end(), Identity{info.st_dev, info.st_ino, 0});
+    if (input != identities.end() && input->device == info.st_dev && input->inode == info.st_ino) {
+      throw BadArgument("the same file as " + inputs[input->input] + ", an input of the command", target);
     }
   }
 }

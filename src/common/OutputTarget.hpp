@@ -17,7 +17,9 @@ struct OutputTarget {
   int descriptor;    // OwnDescriptor: the descriptor that the name stands for
 
   // Where the output named `target` goes. IoFailure naming the target for a loop of
-  // links, a link that cannot be read, or a descriptor that was not open at start.
+  // links, a link that cannot be read, a link in a sticky world-writable directory
+  // that belongs to neither this user nor the directory's owner, or a descriptor that
+  // was not open at start.
   static OutputTarget of(const std::string& target);
 
   // Notes which descriptors are open now. From then on a name of one of the process's
@@ -34,6 +36,13 @@ struct OutputTarget {
   // one file (the same existing file, through links and hard links, or the same name
   // to be created), of which only the last written would remain.
   static void checkTargets(const std::vector<std::string>& targets);
+
+  // Checks before the work that no target is one of the command's input files, which
+  // replacing it would destroy: BadArgument naming the target and the input when a
+  // file that a target replaces is an input (the same device and inode, through
+  // links and hard links). A target to be created, and one written directly (a
+  // device, a descriptor), cannot be an input file.
+  static void checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs);
 };
 
 // IoFailure naming `target` unless `place` ends in a name that a rename can replace

@@ -49,6 +49,12 @@ std::string DynamicMeshObjSaver::frameFileName(int frame) const {
   return name.str();
 }
 
+std::vector<std::string> DynamicMeshObjSaver::frameFileNames(int frames) const {
+  std::vector<std::string> names;
+  for (int f = 0; f < frames; ++f) names.push_back(frameFileName(f));
+  return names;
+}
+
 void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   // The matrix may have been replaced after construction, so its rows and not the
   // mesh's frame count say how many frames there are.
@@ -64,11 +70,7 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
                                const std::function<FramePositions(int frame)>& positionsOf) const {
   std::string name = prefix;  // the frame being written, for an allocation failure
   try {
-    {
-      std::vector<std::string> names;
-      for (int f = 0; f < frames; ++f) names.push_back(frameFileName(f));
-      OutputTarget::checkTargets(names);
-    }
+    OutputTarget::checkTargets(frameFileNames(frames));
     // Grown as frames are written rather than reserved for the count a file states.
     std::vector<OutputFile> written;
     for (int f = 0; f < frames; ++f) {

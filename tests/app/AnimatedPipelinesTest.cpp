@@ -188,6 +188,10 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   fs::create_directories(path("a_directory"));
   fs::create_directories(path("same"));
   fs::create_symlink(frameName("o_", 0), path("same/" + frameName("o_", 1)));
+  fs::create_directories(path("holds_input"));
+  fs::create_hard_link(path("good.bin"), path("holds_input/" + frameName("o_", 2)));
+  const std::string frame3 = path("frames/" + frameName("mesh_", 3));
+  const std::string inputs = testing::readFile(frame3) + testing::readFile(path("reference.obj")) + good;
 
   struct Case {
     std::vector<std::string> args;
@@ -253,6 +257,15 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "good.bin", "same/o_", "0"}, ErrorKind::BadArgument,
        "same/o_00000.obj: the same file as same/o_00001.obj, another output of the command"},
       {{"-rd", "frames", regex, "same/o_"}, ErrorKind::BadArgument, "same/o_00000.obj: the same file as"},
+      // An output that is an input: a frame, the reference mesh, the compressed file.
+      {{"-rd", "frames", regex, "frames/mesh_"}, ErrorKind::BadArgument,
+       "frames/mesh_00000.obj: the same file as frames/mesh_00000.obj, an input of the command"},
+      {{"-ed", "frames", regex, "frames/mesh_00003.obj", "6", "0.01", "0.001", "0", "reference.obj"},
+       ErrorKind::BadArgument, "frames/mesh_00003.obj: the same file as frames/mesh_00003.obj, an input"},
+      {{"-ed", "frames", regex, "reference.obj", "6", "0.01", "0.001", "3", "reference.obj"}, ErrorKind::BadArgument,
+       "reference.obj: the same file as reference.obj, an input"},
+      {{"-dd", "good.bin", "holds_input/o_", "0"}, ErrorKind::BadArgument,
+       "holds_input/o_00002.obj: the same file as good.bin, an input"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
@@ -267,6 +280,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     }
     EXPECT_FALSE(fs::exists(path("x.bin")));
     EXPECT_FALSE(fs::exists(path(frameName("o_", 0))));
+    EXPECT_EQ(testing::readFile(frame3) + testing::readFile(path("reference.obj")) + testing::readFile(path("good.bin")),
+              inputs);
   }
 }
 

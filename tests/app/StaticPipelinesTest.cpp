@@ -258,7 +258,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::string redirections = "";
   };
   fs::create_symlink("map.txt", path("map_link.bin"));
+  fs::create_hard_link(path("in.obj"), path("in_hard.obj"));
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
+  const std::string in = testing::readFile(path("in.obj")), map = testing::readFile(path("map.txt"));
   const Case cases[] = {
       {{"-e", "missing.obj", "good.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
@@ -291,6 +293,13 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "map.txt", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
        "the same file as map.txt, another output of the command"},
       {{"-e", "in.obj", "map_link.bin", "0.01", "0"}, ErrorKind::BadArgument, "map_link.bin", "as map.txt"},
+      // An output that is the input, through links and hard links too.
+      {{"-e", "map.txt", "x.bin", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
+       "the same file as map.txt, an input of the command"},
+      {{"-e", "in.obj", "in.obj", "0.01", "0"}, ErrorKind::BadArgument, "in.obj", "as in.obj, an input"},
+      {{"-d", "good.bin", "good.bin", "0"}, ErrorKind::BadArgument, "good.bin", "as good.bin, an input"},
+      {{"-r", "in.obj", "in_hard.obj"}, ErrorKind::BadArgument, "in_hard.obj", "as in.obj, an input"},
+      {{"-r", "map_link.bin", "map.txt"}, ErrorKind::BadArgument, "map.txt", "as map_link.bin, an input"},
       // A descriptor that was not open when the program started.
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
@@ -319,8 +328,11 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     if (c.args[0] == "-e") {
       EXPECT_EQ(withoutBanner(r.out), "");  // no position of a file not written
     }
-    // The earlier output survives and nothing new (no temporary, no map) is left.
+    // The earlier output and every input survive and nothing new (no temporary, no
+    // map) is left.
     EXPECT_EQ(testing::readFile(path("good.bin")), good);
+    EXPECT_EQ(testing::readFile(path("in.obj")), in);
+    EXPECT_EQ(testing::readFile(path("map.txt")), map);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
               static_cast<long>(filesBefore));
   }

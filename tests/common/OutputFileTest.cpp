@@ -2,11 +2,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <cstring>
 #include <fstream>
 
 #include "common/CodecError.hpp"
@@ -19,6 +25,38 @@ namespace meshcodec {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `work` in a child process as user and group nobody, with no other group; true
+// when it returns true. Only root can switch users.
+bool asNobody(const std::function<bool()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const gid_t group = kNobody;
+    const bool switched = setgroups(1, &group) == 0 && setresgid(group, group, group) == 0 &&
+                          setresuid(kNobody, kNobody, kNobody) == 0;
+    _exit(switched && work() ? 0 : 1);
+  }
+  int status = -1;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The bytes of a POSIX ACL extended attribute: a version-2 header, then each entry as
+// a 16-bit tag, 16-bit permissions and 32-bit id, little-endian.
+std::string aclBytes(std::initializer_list<std::array<std::uint32_t, 3>> entries) {
+  std::string bytes;
+  const auto put = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(2, 4);
+  for (const auto& [tag, permissions, id] : entries) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(id, 4);
+  }
+  return bytes;
+}
 
 class OutputFileTest : public ::testing::Test {
  protected:
@@ -224,8 +262,9 @@ TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
   for (const mode_t mode : {0600, 0755, 0440}) {
     chmod(target.c_str(), mode);
     OutputFile file(target);
-    // The temporary file is never more open than the file it replaces.
-    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_EQ(modeOf(entry.path()), mode) << entry.path();
+    // The temporary file is never more open to others than the file it replaces; it
+    // takes the mode once written.
+    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_EQ(modeOf(entry.path()) & ~mode & 077, 0u);
     file.commit();
     EXPECT_EQ(modeOf(target), mode);
   }
@@ -242,6 +281,105 @@ TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
   EXPECT_EQ(info.st_uid, 1234u);
   EXPECT_EQ(info.st_gid, 2345u);
   EXPECT_EQ(modeOf(target), 06750u);
+}
+
+TEST_F(OutputFileTest, AReplacementKeepsTheAccessListOfTheFileItReplaces) {
+  // -rw-rw----+ with group::--- and user:nobody:rw-: the mode alone would open the
+  // file to its owning group and shut nobody out. A directory's default ACL, which a
+  // new file inherits, does not pass to the replacement of a file without one.
+  constexpr std::uint32_t kUserObj = 0x01, kUser = 0x02, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
+  constexpr std::uint32_t kNone = 0xffffffff;
+  const std::string acl =
+      aclBytes({{kUserObj, 6, kNone}, {kUser, 6, kNobody}, {kGroupObj, 0, kNone}, {kMask, 6, kNone}, {kOther, 0, kNone}});
+  if (setxattr(target.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "no ACLs here: " << std::strerror(errno);
+  }
+  const std::string plain = dir + "/plain.txt";
+  std::ofstream(plain) << "earlier";
+  chmod(plain.c_str(), 0640);
+  for (const std::string& name : {target, plain}) {
+    if (name == plain) ASSERT_EQ(setxattr(dir.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+    OutputFile file(name);
+    file.stream() << "new";
+    file.commit();
+  }
+  std::string kept(64, '\0');
+  const ssize_t size = getxattr(target.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+  EXPECT_EQ(kept.substr(0, static_cast<size_t>(std::max<ssize_t>(size, 0))), acl);
+  EXPECT_LT(getxattr(plain.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+  struct stat info {};
+  stat(target.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0660u);
+  stat(plain.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {
+  // The kernel clears set-id bits when a process that may not set ids writes to the
+  // file: nobody replacing its own 6755 file keeps them, except the set-group-id bit
+  // of a group it is not in, which it cannot give.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string own = dir + "/nobody";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
+  for (const gid_t group : {kNobody, gid_t{0}}) {
+    const std::string file = own + "/tool";
+    std::ofstream(file) << "earlier";
+    ASSERT_EQ(chown(file.c_str(), kNobody, group), 0);
+    ASSERT_EQ(chmod(file.c_str(), 06755), 0);  // after chown, which clears set-id bits
+    EXPECT_TRUE(asNobody([&] {
+      OutputFile replacement(file);
+      replacement.stream() << std::string(100000, 'x');
+      replacement.commit();
+      return true;
+    }));
+    struct stat info {};
+    stat(file.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 07777, group == kNobody ? 06755u : 04755u) << group;
+    EXPECT_EQ(info.st_size, 100000);
+  }
+}
+
+TEST_F(OutputFileTest, LinksOfOtherUsersInSharedDirectoriesAreNotFollowed) {
+  // The kernel's rule for protected links, whatever the machine's setting: in a
+  // sticky world-writable directory a link is followed when it belongs to this user
+  // or to the directory's owner.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string shared = dir + "/shared", link = shared + "/out.obj";
+  const struct {
+    uid_t directoryOwner;
+    mode_t mode;
+    uid_t linkOwner;
+    bool followed;
+  } cases[] = {{0, 01777, kNobody, false}, {kNobody, 01777, 0, true}, {kNobody, 01777, kNobody, true},
+               {0, 0777, kNobody, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.linkOwner) + " in " + std::to_string(c.directoryOwner) + "'s " +
+                 std::to_string(c.mode));
+    fs::remove_all(shared);
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chown(shared.c_str(), c.directoryOwner, c.directoryOwner), 0);
+    ASSERT_EQ(chmod(shared.c_str(), c.mode), 0);
+    const auto plant = [&] { return symlink(target.c_str(), link.c_str()) == 0; };
+    ASSERT_TRUE(c.linkOwner == 0 ? plant() : asNobody(plant));
+    std::ofstream(target) << "earlier";
+    try {
+      OutputTarget::checkTargets({link});
+      OutputFile file(link);
+      file.stream() << "new";
+      file.commit();
+      EXPECT_TRUE(c.followed);
+    } catch (const IoFailure& e) {
+      EXPECT_FALSE(c.followed);
+      EXPECT_EQ(e.file(), link);
+      EXPECT_NE(std::string(e.what()).find("will not follow the symbolic link " + link), std::string::npos);
+    }
+    EXPECT_EQ(testing::readFile(target), c.followed ? "new" : "earlier");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 1);
+  }
 }
 
 TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
