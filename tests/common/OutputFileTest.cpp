@@ -298,7 +298,9 @@ TEST_F(OutputFileTest, AReplacementKeepsTheAccessListOfTheFileItReplaces) {
   std::ofstream(plain) << "earlier";
   chmod(plain.c_str(), 0640);
   for (const std::string& name : {target, plain}) {
-    if (name == plain) ASSERT_EQ(setxattr(dir.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+    if (name == plain) {
+      ASSERT_EQ(setxattr(dir.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+    }
     OutputFile file(name);
     file.stream() << "new";
     file.commit();
