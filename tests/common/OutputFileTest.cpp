@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -245,24 +246,35 @@ TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
 }
 
 TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
-  // A child process commits two files and stops itself with a signal before the
-  // group's first commit or between its two: the files are all old or all new.
+  // A child process writes two files and stops itself with a signal before the
+  // group's commit, which removes the temporary files and the group's directory, or
+  // between two renames while the signals are held, as the group's commit holds
+  // them: the files are all old or all new.
   const std::string second = dir + "/second.txt";
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     for (const bool between : {false, true}) {
       SCOPED_TRACE(std::to_string(signal) + (between ? " between the commits" : " before them"));
       std::ofstream(target) << "earlier";
       std::ofstream(second) << "earlier";
       const pid_t pid = fork();
       if (pid == 0) {
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (!between) {
+          CommitGroup group;
+          group.add(target).stream() << "new";
+          group.add(second).stream() << "new";
+          raise(signal);
+          group.commit();
+          _exit(0);
+        }
         OutputFile first(target), last(second);
         first.stream() << "new";
         last.stream() << "new";
-        if (!between) raise(signal);
         {
-          const CommitGroup together;
+          const SignalsHeld held;
           first.commit();
-          if (between) raise(signal);
+          raise(signal);
           last.commit();
         }
         _exit(0);
