@@ -70,6 +70,13 @@ void installHandler() {
   }
 }
 
+// What a target was before the group's renames, and so how to put it back.
+enum class Before : char {
+  Missing,  // removed
+  Kept,     // its hard link renamed back
+  Lost,     // nothing to do: written directly, or no link could be made
+};
+
 }  // namespace
 
 SignalsHeld::SignalsHeld() {
@@ -88,13 +95,6 @@ OutputFile& CommitGroup::add(std::string target) {
   members.push_back(OutputFile(std::move(target), this));
   return members.back();
 }
-
-// What a target was before the group's renames, and so how to put it back.
-enum class Before : char {
-  Missing,  // removed
-  Kept,     // its hard link renamed back
-  Lost,     // nothing to do: written directly, or no link could be made
-};
 
 void CommitGroup::commit() {
   if (committed) throw Misuse("output group committed twice");
