@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -110,8 +111,8 @@ TEST_F(OutputFileTest, WhatTheKernelWouldRefuseIsRefusedBeforeTheWork) {
   // A directory, a path that leaves no room for a temporary beside it, an immutable or
   // an append-only file (as root, where the file system has such flags).
   fs::create_directory(dir + "/sub");
-  std::string deep = dir;
-  for (int i = 0; i < 16; ++i) deep += "/" + std::string(250, 'd');
+  std::string deep = dir;  // a directory of 4,020 characters, too long to hold a temporary
+  while (deep.size() + 1 < 4020) deep += "/" + std::string(std::min<std::size_t>(250, 4020 - deep.size() - 1), 'd');
   fs::create_directories(deep);
   const struct {
     std::string name;
