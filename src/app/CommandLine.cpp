@@ -1,5 +1,7 @@
 #include "app/CommandLine.hpp"
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -192,6 +194,9 @@ class FailureKeepingBuffer : public std::streambuf {
 int CommandLine::run(int argc, char** argv) {
   // Before anything opens a file, so that /dev/fd/N means what the caller opened.
   OutputTarget::recordOpenDescriptors();
+  // A write beyond the file-size limit then fails with EFBIG, an error like a full
+  // disk, instead of killing the process and leaving its temporary files behind.
+  signal(SIGXFSZ, SIG_IGN);
   FailureKeepingBuffer standardOutput(std::cout);
   for (const char* line : kBanner) std::cout << line << std::endl;
   const int status = reportFailures(

@@ -82,7 +82,10 @@ void encode(std::string in, std::string out, float quantization, int method) {
     requireStep(q, quantization, averageEdgeLength);
     const std::int64_t connectivityEnd = s.tellp();
 
-    OutputFile map(mapFile);
+    // Both files are written before either replaces its target, and the positions
+    // are printed once both are in place.
+    CommitGroup outputs;
+    OutputFile& map = outputs.add(mapFile);
     for (int entry : order) map.stream() << entry << "\n";
 
     mesh.reindex(order);
@@ -97,18 +100,10 @@ void encode(std::string in, std::string out, float quantization, int method) {
         throw e.naming("quantization", quantization);
       }
     }
-    OutputFile file(out);
+    OutputFile& file = outputs.add(out);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    // Both files are written before either replaces its target, and the positions
-    // are printed once both are in place.
-    file.close();
-    map.close();
-    {
-      const CommitGroup together;
-      file.commit();
-      map.commit();
-    }
+    outputs.commit();
     std::cout << connectivityEnd << "\t" << static_cast<std::int64_t>(bytes.size()) << "\n";
   } catch (...) {
     rethrowNamingFile(in);

@@ -23,21 +23,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Creates a new file beside `beside` with the given permissions and returns its
-// descriptor, the file registered for removal on a signal. The name is short, so
-// that it is legal wherever the target's name is; O_EXCL refuses names that exist, so
-// a leftover of an earlier run or a concurrent writer is never reused.
-int createTemporaryBeside(const std::string& beside, const std::string& target, mode_t mode,
-                          std::string& temporary, std::ptrdiff_t& slot) {
-  const fs::path path(beside);
-  requireFileName(beside, target);
-  static unsigned counter = 0;
+// Creates a new file in `directory` ("" for the working directory) with the given
+// permissions and returns its descriptor, the file registered for removal on a
+// signal. The name is short, so that it is legal wherever the target's name is;
+// O_EXCL refuses names that exist, so a leftover of an earlier run or a concurrent
+// writer is never reused.
+int createTemporaryIn(const fs::path& directory, const std::string& target, mode_t mode, std::string& temporary,
+                      std::ptrdiff_t& slot) {
   int lastError = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate =
-        (path.parent_path() / (".meshcodec-" + std::to_string(getpid()) + "-" +
-                               std::to_string(counter++) + ".tmp"))
-            .string();
+    const std::string candidate = (directory / temporaryName()).string();
     const SignalsHeld held;
     const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (descriptor >= 0) {
@@ -175,17 +170,24 @@ class OutputFile::Descriptor : public std::streambuf {
   char buffer[1 << 16];
 };
 
-OutputFile::OutputFile(std::string target) : targetPath(std::move(target)) {
+OutputFile::OutputFile(std::string target, CommitGroup* group) : targetPath(std::move(target)) {
   const OutputTarget placement = OutputTarget::of(targetPath);
   int descriptor = -1;
   switch (placement.kind) {
     case OutputTarget::Replace: {
       placePath = placement.path;
+      requireFileName(placePath, targetPath);
       struct stat replaced {};
-      const bool replaces = stat(placePath.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode);
+      bool replaces = false;
+      // Only a name that does not exist is a new file: one that cannot be examined
+      // (too long a name, a size beyond the offsets) would lose its mode and owner.
+      if (stat(placePath.c_str(), &replaced) == 0) replaces = S_ISREG(replaced.st_mode);
+      else if (errno != ENOENT) throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+      const fs::path directory = group ? fs::path(group->directoryBeside(placePath, targetPath))
+                                       : fs::path(placePath).parent_path();
       // A new file gets what the umask leaves of 0666; a replacement is private until
       // it has the replaced file's owner and mode, never more open than that file.
-      descriptor = createTemporaryBeside(placePath, targetPath, replaces ? 0600 : 0666, temporaryPath, slot);
+      descriptor = createTemporaryIn(directory, targetPath, replaces ? 0600 : 0666, temporaryPath, slot);
       if (replaces) {
         try {
           modeAfterWriting = takeOwnerAndMode(descriptor, placePath, replaced, targetPath);

@@ -11,8 +11,8 @@
 // set-id bits. A device, a FIFO, a socket, anything reached through /proc and a name of one of
 // this process's descriptors are written directly and cannot be written atomically.
 //
-// Temporary files are removed if the process is stopped by a stop signal, and the
-// outputs of one command are renamed into place together (CommitGroup).
+// Temporary files are removed if the process is stopped by a stop signal. The outputs
+// of one command that replace their targets together are members of a CommitGroup.
 
 #include <sys/types.h>
 
@@ -24,12 +24,15 @@
 
 namespace meshcodec {
 
+class CommitGroup;
+
 class OutputFile {
  public:
   // Creates the temporary file in the directory of the file to replace, or opens the
   // target that is written directly; IoFailure naming the target when that is
-  // impossible (missing directory, no permission, a loop of links, ...).
-  explicit OutputFile(std::string target);
+  // impossible (missing directory, no permission, a loop of links, a name that
+  // cannot be examined, ...).
+  explicit OutputFile(std::string target) : OutputFile(std::move(target), nullptr) {}
   // Removes the temporary file unless it was committed.
   ~OutputFile();
   // The moved-from object no longer owns the temporary file.
@@ -55,6 +58,9 @@ class OutputFile {
   const std::string& target() const { return targetPath; }
 
  private:
+  friend class CommitGroup;
+  // A member of `group` keeps its temporary file in the group's directory.
+  OutputFile(std::string target, CommitGroup* group);
   void discard() noexcept;
 
   class Descriptor;  // the open file and a stream on it

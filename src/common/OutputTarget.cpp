@@ -2,19 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <tuple>
 #include <utility>
 
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 
 namespace meshcodec {
 
@@ -75,6 +81,55 @@ void requireLinkOfThisUser(const std::string& link, const struct stat& linkInfo,
                       ": it is in a sticky world-writable directory and belongs to neither this user nor "
                       "the directory's owner",
                   target);
+}
+
+// Whether the process may replace other users' files in a sticky directory: it has
+// CAP_FOWNER, as root has.
+bool mayOverrideOwners() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+  return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
+}
+
+// Whether the file or directory is immutable or append-only, as far as its flags can
+// be read (a file this user cannot read, or a file system without such flags, says no).
+bool immutableOrAppendOnly(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  int flags = 0;
+  const bool fixed = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+  close(descriptor);
+  return fixed;
+}
+
+// What the kernel would refuse, found before the work: IoFailure naming `target` when
+// the name of `place` is longer than its file system allows, the path of `place` or
+// of a temporary beside it is too long, `place` exists but cannot be examined, is a
+// directory, is immutable or append-only, or is another user's file in a sticky
+// directory (`directory`, already found writable) that the process may not replace.
+void requireReplaceable(const std::string& place, const std::string& target, const struct stat& directory) {
+  const std::string parent = directoryOf(place);
+  const long nameMax = pathconf(parent.c_str(), _PC_NAME_MAX);
+  const std::size_t nameLength = fs::path(place).filename().string().size();
+  if ((nameMax > 0 && nameLength > static_cast<std::size_t>(nameMax)) || place.size() >= PATH_MAX ||
+      parent.size() + kTemporaryPathRoom >= PATH_MAX) {
+    throw IoFailure(systemReason("cannot create the output file", ENAMETOOLONG), target);
+  }
+  struct stat info {};
+  if (lstat(place.c_str(), &info) != 0) {
+    if (errno == ENOENT) return;  // a new file
+    throw IoFailure(systemReason("cannot create the output file", errno), target);
+  }
+  if (S_ISDIR(info.st_mode)) throw IoFailure(systemReason("cannot replace the output file", EISDIR), target);
+  // The kernel's rule for renaming onto a name in a sticky directory.
+  if ((directory.st_mode & S_ISVTX) && info.st_uid != geteuid() && directory.st_uid != geteuid() &&
+      !mayOverrideOwners()) {
+    throw IoFailure("cannot replace the output file: it belongs to another user in a sticky directory", target);
+  }
+  if (immutableOrAppendOnly(place)) {
+    throw IoFailure("cannot replace the output file: it is immutable or append-only", target);
+  }
 }
 
 }  // namespace
@@ -158,9 +213,12 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
       if (stat(directory.c_str(), &directoryInfo) != 0) error = errno;
       else if (!S_ISDIR(directoryInfo.st_mode)) error = ENOTDIR;
       else if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) error = errno;
+      // An append-only directory takes the temporary file but never gives it up.
+      else if (immutableOrAppendOnly(directory)) error = EPERM;
       if (error != 0) throw IoFailure(systemReason("cannot create the output file", error), targets[i]);
       checkedDirectory = directory;
     }
+    requireReplaceable(placement.path, targets[i], directoryInfo);
     if (stat(placement.path.c_str(), &info) == 0) {
       identities.push_back({info.st_dev, info.st_ino, {}, i});
     } else {

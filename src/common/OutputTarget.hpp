@@ -30,9 +30,12 @@ struct OutputTarget {
   static void recordOpenDescriptors();
 
   // Checks the targets of one command before the work that produces them, so that
-  // what OutputFile would refuse is reported first: IoFailure naming a target whose
-  // directory is missing or cannot be written, a loop of links, a descriptor that was
-  // not open, or a name that is no file name. BadArgument naming two targets that are
+  // what OutputFile or the kernel would refuse is reported first: IoFailure naming a
+  // target whose directory is missing, cannot be written or is append-only, a loop of
+  // links, a descriptor that was not open, a name that is no file name, a name or a
+  // path too long, an existing directory, an immutable or append-only file, another
+  // user's file in a sticky directory that the process may not replace, or a name
+  // that exists but cannot be examined. BadArgument naming two targets that are
   // one file (the same existing file, through links and hard links, or the same name
   // to be created), of which only the last written would remain.
   static void checkTargets(const std::vector<std::string>& targets);

@@ -72,18 +72,16 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
   try {
     OutputTarget::checkTargets(frameFileNames(frames));
     // Grown as frames are written rather than reserved for the count a file states.
-    std::vector<OutputFile> written;
+    CommitGroup frameSet;
     for (int f = 0; f < frames; ++f) {
       name = frameFileName(f);
-      OutputFile file(name);
+      OutputFile& file = frameSet.add(name);
       saveVertices(file.stream(), vertexCount, positionsOf(f));
       saveTriangles(file.stream(), triangles);
-      file.close();
-      written.push_back(std::move(file));
+      file.close();  // frees the file's buffer
     }
     name = prefix;
-    const CommitGroup together;
-    for (OutputFile& file : written) file.commit();
+    frameSet.commit();
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note
   } catch (const std::bad_alloc&) {

@@ -2,6 +2,8 @@
 // meshes with every method, the printed stream positions, "map.txt", and every way a
 // bad input must end in one error line without touching earlier output files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -256,6 +258,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::string file;  // named by the error, and the line where one is at fault
     std::string reason = "";  // a part of the error line, where it matters
     std::string redirections = "";
+    std::vector<std::string> wrapper = {};
   };
   fs::create_symlink("map.txt", path("map_link.bin"));
   fs::create_hard_link(path("in.obj"), path("in_hard.obj"));
@@ -284,7 +287,12 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "good.bin", "1e-9", "2"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
-      {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory"},
+      {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory", "Is a directory"},
+      {{"-e", "in.obj", std::string(256, 'n'), "0.01", "0"}, ErrorKind::IoFailure, std::string(256, 'n'),
+       "File name too long"},
+      // Beyond the file-size limit a write fails, as on a full disk.
+      {{"-d", "good.bin", "big.obj", "0"}, ErrorKind::IoFailure, "big.obj", "File too large", "",
+       {"prlimit", "--fsize=1024"}},
       // Outputs are checked before the input is read.
       {{"-e", "missing.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-d", "missing.bin", "no_such_dir/x.obj", "0"}, ErrorKind::IoFailure, "no_such_dir/x.obj"},
@@ -319,7 +327,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
     const size_t filesBefore = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
-    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections);
+    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections, c.wrapper);
     EXPECT_EQ(r.status, static_cast<int>(c.kind));
     const std::string prefix = "meshcodec: error: " + (c.file.empty() ? "" : c.file + ": ");
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
@@ -336,6 +344,29 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
               static_cast<long>(filesBefore));
   }
+}
+
+TEST_F(StaticPipelinesTest, AnotherUsersFileInAStickyDirectoryIsRefusedBeforeTheWork) {
+  // As nobody, in a sticky world-writable directory where map.txt is root's, as in a
+  // shared temporary directory: the kernel would refuse that rename, so neither output
+  // is written. Once map.txt is nobody's, both are.
+  if (geteuid() != 0) GTEST_SKIP() << "only root may run the program as another user";
+  const std::vector<std::string> asNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  ASSERT_EQ(chmod(dir.c_str(), 01777), 0);
+  writeMesh(testing::uvSphere(8, 10), "in.obj");
+  std::ofstream(path("map.txt")) << "root's";
+  if (testing::runMeshcodec({}, dir, 0, "", asNobody).status != 0) GTEST_SKIP() << "nobody cannot run the program";
+  const std::vector<std::string> args = {"-e", "in.obj", "out.bin", "0.01", "0"};
+  RunResult r = testing::runMeshcodec(args, dir, 0, "", asNobody);
+  EXPECT_EQ(r.status, static_cast<int>(ErrorKind::IoFailure));
+  EXPECT_EQ(r.err, "meshcodec: error: map.txt: cannot replace the output file: it belongs to another user in a "
+                   "sticky directory\n");
+  EXPECT_EQ(testing::readFile(path("map.txt")), "root's");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  ASSERT_EQ(chown(path("map.txt").c_str(), 65534, 65534), 0);
+  r = testing::runMeshcodec(args, dir, 0, "", asNobody);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("out.bin")));
 }
 
 TEST(StaticDecodeSweeps, DamagedFilesEndInAnErrorOrAFiniteMesh) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <grp.h>
 #include <sys/sysmacros.h>
@@ -8,12 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "common/CodecError.hpp"
 #include "common/CommitGroup.hpp"
@@ -56,6 +60,18 @@ std::string aclBytes(std::initializer_list<std::array<std::uint32_t, 3>> entries
     put(id, 4);
   }
   return bytes;
+}
+
+// Sets or clears an inode flag such as FS_IMMUTABLE_FL; false where the process may
+// not (not root) or the file system has no such flags.
+bool setInodeFlag(const std::string& path, int flag, bool on) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  int flags = 0;
+  bool done = descriptor >= 0 && ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | flag : flags & ~flag;
+  done = done && ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+  if (descriptor >= 0) close(descriptor);
+  return done;
 }
 
 class OutputFileTest : public ::testing::Test {
@@ -101,8 +117,10 @@ TEST_F(OutputFileTest, AbandonedOrFailedOutputLeavesTheEarlierFile) {
 
 TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   fs::create_directory(dir + "/sub");
-  // checkTargets refuses each as the constructor does, without creating anything.
-  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/", std::string()}) {
+  // checkTargets refuses each as the constructor does, without creating anything. A
+  // name too long to examine is not taken for a new file.
+  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/", std::string(),
+                                  dir + "/" + std::string(256, 'n')}) {
     SCOPED_TRACE(path);
     std::string reason;
     try {
@@ -124,6 +142,36 @@ TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   EXPECT_THROW(ontoDirectory.commit(), IoFailure);
   EXPECT_TRUE(fs::is_directory(dir + "/sub"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, WhatTheKernelWouldRefuseIsRefusedBeforeTheWork) {
+  // A directory, a path that leaves no room for a temporary beside it, an immutable or
+  // an append-only file (as root, where the file system has such flags).
+  fs::create_directory(dir + "/sub");
+  std::string deep = dir;  // a directory of 4,020 characters, too long to hold a temporary
+  while (deep.size() + 1 < 4020) deep += "/" + std::string(std::min<std::size_t>(250, 4020 - deep.size() - 1), 'd');
+  fs::create_directories(deep);
+  const struct {
+    std::string name;
+    std::string reason;
+    int flag;
+  } cases[] = {{dir + "/sub", "Is a directory", 0},
+               {deep + "/out.txt", "File name too long", 0},
+               {target, "immutable or append-only", FS_IMMUTABLE_FL},
+               {target, "immutable or append-only", FS_APPEND_FL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason + " " + std::to_string(c.flag));
+    if (c.flag != 0 && !setInodeFlag(target, c.flag, true)) continue;
+    try {
+      OutputTarget::checkTargets({dir + "/new.txt", c.name});
+      ADD_FAILURE() << "accepted";
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), c.name);
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+    }
+    if (c.flag != 0) setInodeFlag(target, c.flag, false);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
 }
 
 TEST_F(OutputFileTest, LinksStayLinksAndTheFileAtTheEndOfTheChainIsReplaced) {
@@ -226,6 +274,40 @@ TEST_F(OutputFileTest, FilesClosedTogetherAreReplacedTogether) {
   moved.commit();
   EXPECT_EQ(testing::readFile(target), "first");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
+  // The last member's rename is refused once every member is closed: a directory has
+  // taken its name, or (as root) it was made immutable. The members before it, one
+  // replacing a file and one new, are put back: every target is as before, the
+  // replaced file is the same file again, and nothing hidden is left.
+  const std::string last = dir + "/last.txt";
+  fs::create_hard_link(target, dir + "/hard");
+  const std::function<bool()> refusals[] = {[&] { return fs::remove(last) && fs::create_directory(last); },
+                                            [&] { return setInodeFlag(last, FS_IMMUTABLE_FL, true); }};
+  for (const auto& refuse : refusals) {
+    std::ofstream(last) << "earlier";
+    CommitGroup group;
+    for (const std::string& name : {target, dir + "/new.txt", last}) {
+      OutputFile& file = group.add(name);
+      file.stream() << "new";
+      file.close();
+    }
+    if (!refuse()) continue;  // not root, or no such flags here
+    try {
+      group.commit();
+      ADD_FAILURE() << "committed";
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), last);
+    }
+    EXPECT_EQ(testing::readFile(target), "earlier");
+    EXPECT_TRUE(fs::equivalent(target, dir + "/hard"));
+    EXPECT_FALSE(fs::exists(dir + "/new.txt"));
+    EXPECT_TRUE(fs::is_directory(last) || testing::readFile(last) == "earlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+    setInodeFlag(last, FS_IMMUTABLE_FL, false);
+    fs::remove(last);
+  }
 }
 
 TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
@@ -385,24 +467,35 @@ TEST_F(OutputFileTest, LinksOfOtherUsersInSharedDirectoriesAreNotFollowed) {
 }
 
 TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
-  // A child process commits two files and stops itself with a signal before the
-  // group's first commit or between its two: the files are all old or all new.
+  // A child process writes two files and stops itself with a signal before the
+  // group's commit, which removes the temporary files and the group's directory, or
+  // between two renames while the signals are held, as the group's commit holds
+  // them: the files are all old or all new.
   const std::string second = dir + "/second.txt";
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     for (const bool between : {false, true}) {
       SCOPED_TRACE(std::to_string(signal) + (between ? " between the commits" : " before them"));
       std::ofstream(target) << "earlier";
       std::ofstream(second) << "earlier";
       const pid_t pid = fork();
       if (pid == 0) {
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (!between) {
+          CommitGroup group;
+          group.add(target).stream() << "new";
+          group.add(second).stream() << "new";
+          raise(signal);
+          group.commit();
+          _exit(0);
+        }
         OutputFile first(target), last(second);
         first.stream() << "new";
         last.stream() << "new";
-        if (!between) raise(signal);
         {
-          const CommitGroup together;
+          const SignalsHeld held;
           first.commit();
-          if (between) raise(signal);
+          raise(signal);
           last.commit();
         }
         _exit(0);
