@@ -1,6 +1,7 @@
 #include "common/CodecError.hpp"
 
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace meshcodec {
@@ -19,6 +20,8 @@ void rethrowNamingFile(const std::string& file) {
     e.setFileIfUnset(file);
     throw;
   } catch (const std::bad_alloc&) {
+    throw OutOfMemory(file);
+  } catch (const std::length_error&) {
     throw OutOfMemory(file);
   }
 }

@@ -117,6 +117,10 @@ void readObjFile(const std::string& fileName, std::string& text) {
     // before the error is built.
     std::string().swap(text);
     throw OutOfMemory(fileName);
+  } catch (const std::length_error&) {
+    // More than a string can hold: a file of 1 GiB or more on a 32-bit target.
+    std::string().swap(text);
+    throw OutOfMemory(fileName);
   }
   // A directory opens on this platform and fails on the first read.
   if (std::ferror(file.get())) {
