@@ -108,6 +108,9 @@ void readObjFile(const std::string& fileName, std::string& text) {
   text.clear();
   std::error_code sizeError;
   const auto size = std::filesystem::file_size(fileName, sizeError);
+  // A file larger than a string can hold (1 GiB on 32-bit targets) is refused before
+  // its size is narrowed to size_t, which could wrap to a size that fits.
+  if (!sizeError && size > text.max_size()) throw OutOfMemory(fileName);
   char chunk[1 << 16];
   try {
     if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
@@ -118,7 +121,7 @@ void readObjFile(const std::string& fileName, std::string& text) {
     std::string().swap(text);
     throw OutOfMemory(fileName);
   } catch (const std::length_error&) {
-    // More than a string can hold: a file of 1 GiB or more on a 32-bit target.
+    // More than a string can hold, from a stream whose size is not known beforehand.
     std::string().swap(text);
     throw OutOfMemory(fileName);
   }
