@@ -245,6 +245,8 @@ int CommandLine::reportFailures(const std::function<void()>& command, std::ostre
     return report(e);
   } catch (const std::bad_alloc&) {
     return report(OutOfMemory());  // outside the work on any file
+  } catch (const std::length_error&) {
+    return report(OutOfMemory());
   } catch (const std::exception& e) {
     err << printable(std::string("meshcodec: error: ") + e.what()) << std::endl;
   } catch (...) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace meshcodec {
@@ -20,6 +21,8 @@ void rethrowNamingFile(const std::string& file) {
     e.setFileIfUnset(file);
     throw;
   } catch (const std::bad_alloc&) {
+    throw OutOfMemory(file);
+  } catch (const std::length_error&) {
     throw OutOfMemory(file);
   }
 }

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -85,6 +86,8 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note
   } catch (const std::bad_alloc&) {
+    throw OutOfMemory(name);
+  } catch (const std::length_error&) {
     throw OutOfMemory(name);
   } catch (const std::exception& e) {
     std::cout << e.what() << std::endl;

@@ -164,6 +164,9 @@ void readObjFile(const std::string& fileName, std::string& text) {
   text.clear();
   std::error_code sizeError;
   const auto size = std::filesystem::file_size(fileName, sizeError);
+  // A file larger than a string can hold (1 GiB on 32-bit targets) is refused before
+  // its size is narrowed to size_t, which could wrap to a size that fits.
+  if (!sizeError && size > text.max_size()) throw OutOfMemory(fileName);
   char chunk[1 << 16];
   try {
     if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
@@ -171,6 +174,10 @@ void readObjFile(const std::string& fileName, std::string& text) {
   } catch (const std::bad_alloc&) {
     // A file larger than memory, or a stream that never ends; what was read goes
     // before the error is built.
+    std::string().swap(text);
+    throw OutOfMemory(fileName);
+  } catch (const std::length_error&) {
+    // More than a string can hold, from a stream whose size is not known beforehand.
     std::string().swap(text);
     throw OutOfMemory(fileName);
   }

@@ -25,6 +25,7 @@
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
+#include "support/LittleEndian.hpp"
 #include "support/MeshGenerators.hpp"
 
 namespace meshcodec {
@@ -103,17 +104,10 @@ TEST_F(AnimatedPipelinesTest, ContainerLayoutAndMethodsWithoutGeometry) {
   const std::string m0 = testing::readFile(path("m0.bin")), m3 = testing::readFile(path("m3.bin"));
   const std::string m7 = testing::readFile(path("m7.bin"));
   // Header: one mesh, the frame count, the bases and the coefficient step.
-  uint32_t meshes;
-  int32_t frames, bases;
-  float q;
-  std::memcpy(&meshes, m0.data(), 4);
-  std::memcpy(&frames, m0.data() + 4, 4);
-  std::memcpy(&bases, m0.data() + 8, 4);
-  std::memcpy(&q, m0.data() + 12, 4);
-  EXPECT_EQ(meshes, 1u);
-  EXPECT_EQ(frames, kFrames);
-  EXPECT_EQ(bases, 6);
-  EXPECT_EQ(q, 0.001f);
+  EXPECT_EQ(testing::uint32At(m0, 0), 1u);
+  EXPECT_EQ(testing::int32At(m0, 4), kFrames);
+  EXPECT_EQ(testing::int32At(m0, 8), 6);
+  EXPECT_EQ(testing::floatAt(m0, 12), 0.001f);
   // Methods without geometry end after the PCA sub-stream, which every method shares.
   EXPECT_EQ(testing::readFile(path("m-1.bin")), m7);
   EXPECT_EQ(m0.compare(0, m7.size(), m7), 0);
@@ -307,10 +301,8 @@ TEST_F(AnimatedPipelinesTest, FrameFilesAreAllOrNothing) {
 // frames: the mean trajectory repeated.
 std::string withFrames(const std::string& bytes, int32_t frames) {
   std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
-  int32_t triangles;
-  std::memcpy(&triangles, bytes.data() + 16, 4);
   s.seekg(24);
-  EdgeBreaker::decode(triangles, s);
+  EdgeBreaker::decode(testing::int32At(bytes, 16), s);
   const std::streamoff pcaStart = s.tellg();
   const std::vector<float> steps = DirectCoder::decode(s, 1);
   const std::vector<int> mean = ArithCoder::decode(s, true);
@@ -324,7 +316,7 @@ std::string withFrames(const std::string& bytes, int32_t frames) {
   DirectCoder::encode(steps, out, false);
   ArithCoder::encode(repeated, out, true);
   std::string result = out.str();
-  std::memcpy(&result[4], &frames, 4);
+  testing::setInt32At(result, 4, frames);
   return result;
 }
 

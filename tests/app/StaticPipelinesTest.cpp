@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +16,7 @@
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
+#include "support/LittleEndian.hpp"
 #include "support/MeshGenerators.hpp"
 
 namespace meshcodec {
@@ -208,9 +208,9 @@ TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
 // Writes the header fields of a compressed file followed by `rest`.
 std::string header(float q, int32_t triangles, int32_t vertices) {
   std::string h(12, '\0');
-  std::memcpy(&h[0], &q, 4);
-  std::memcpy(&h[4], &triangles, 4);
-  std::memcpy(&h[8], &vertices, 4);
+  testing::setFloatAt(h, 0, q);
+  testing::setInt32At(h, 4, triangles);
+  testing::setInt32At(h, 8, vertices);
   return h;
 }
 
