@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
         std::stringstream s = binaryStream({});
         coder->encode(mesh.getTriangles(), data, coder->needsReference ? &shape : nullptr, s, q, n, anchors);
         std::string header = {static_cast<char>(method), static_cast<char>(i), static_cast<char>(cols)};
-        header.append(reinterpret_cast<const char*>(&q), 4);
+        header += floatBytes(q);
         writeSeed(root / kAnimatedGeometryInputs,
                   names[i] + "_method" + std::to_string(method) + "_cols" + std::to_string(cols), header + s.str());
       }

@@ -9,6 +9,8 @@
 // a method outside 0 to 6; methods 3 to 5 begin theirs with the coded reference
 // shape). All fields are 32-bit little-endian; nothing records the method.
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -21,6 +23,7 @@
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "geometry/Quantizer.hpp"
 #include "mesh/DynamicMesh.hpp"
@@ -71,9 +74,17 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
     throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
   }
-  OutputFile::checkTargets({out});
+  OutputTarget::checkTargets({out});
   try {
-    std::vector<DynamicMesh> meshes = DynamicMeshObjLoader(directory, regexMask, Coordinates::Finite).Load();
+    // Listing the frames is cheap: an output that is one of them, or the reference
+    // mesh that the method reads, is refused before any is read.
+    const DynamicMeshObjLoader loader(directory, regexMask, Coordinates::Finite);
+    std::vector<std::string> inputs = loader.frames();
+    if (const GeometryMethod* coder = animatedMethod(method); coder != nullptr && coder->needsReference) {
+      inputs.push_back(reference);
+    }
+    OutputTarget::checkNotInputs({out}, inputs);
+    std::vector<DynamicMesh> meshes = loader.Load();
     std::stringstream s = makeCodeStream();
     writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
     writeInt32(s, static_cast<std::int32_t>(meshes.at(0).getVertices().rows() / 3));
@@ -117,7 +128,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   // The frames' directory, through the first frame's name; the count is not known
   // yet, and the saver checks every name before it writes.
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputFile::checkTargets({saver.frameFileName(0)});
+  OutputTarget::checkTargets({saver.frameFileName(0)});
   // Only the first mesh is written; the others are decoded to check the file. Its
   // frames are computed one at a time as they are written, so that memory grows with
   // the frame count only by the PCA sub-stream and what the saver keeps per frame
@@ -175,6 +186,9 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
     if (decoder) requireConsumed(s, bytes.size(), method);
+    // The frame count, which the PCA mean has confirmed, gives the frames' names:
+    // none may be the compressed file.
+    OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
   } catch (...) {
     rethrowNamingFile(in);
   }
@@ -188,10 +202,15 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
 
 void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputFile::checkTargets({saver.frameFileName(0)});
+  OutputTarget::checkTargets({saver.frameFileName(0)});
   std::vector<DynamicMesh> meshes;
   try {
-    meshes = DynamicMeshObjLoader(directory, regexMask).Load();
+    // Each input frame gives an output frame; none may be an input frame.
+    const DynamicMeshObjLoader loader(directory, regexMask);
+    const std::vector<std::string>& inputs = loader.frames();
+    OutputTarget::checkNotInputs(
+        saver.frameFileNames(static_cast<int>(std::min<std::size_t>(inputs.size(), INT_MAX))), inputs);
+    meshes = loader.Load();
     for (DynamicMesh& mesh : meshes) {
       std::stringstream s = makeCodeStream();
       const VertexOrder order = EdgeBreaker::encode(mesh.getTriangles(), s);

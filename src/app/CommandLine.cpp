@@ -1,5 +1,7 @@
 #include "app/CommandLine.hpp"
 
+#include <signal.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +16,7 @@
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
-#include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 
 namespace meshcodec {
 
@@ -207,7 +209,10 @@ class FailureKeepingBuffer : public std::streambuf {
 
 int CommandLine::run(int argc, char** argv) {
   // Before anything opens a file, so that /dev/fd/N means what the caller opened.
-  OutputFile::recordOpenDescriptors();
+  OutputTarget::recordOpenDescriptors();
+  // A write beyond the file-size limit then fails with EFBIG, an error like a full
+  // disk, instead of killing the process and leaving its temporary files behind.
+  signal(SIGXFSZ, SIG_IGN);
   FailureKeepingBuffer standardOutput(std::cout);
   for (const char* line : kBanner) std::cout << line << std::endl;
   bool usageError = false;
@@ -272,6 +277,8 @@ int CommandLine::reportFailures(const std::function<void()>& command, std::ostre
     return report(e);
   } catch (const std::bad_alloc&) {
     return report(OutOfMemory());  // outside the work on any file
+  } catch (const std::length_error&) {
+    return report(OutOfMemory());
   } catch (const std::exception& e) {
     err << printable(std::string("meshcodec: error: ") + e.what()) << std::endl;
   } catch (...) {

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/CodecError.hpp"
 #include "connectivity/EdgeBreaker.hpp"
@@ -40,23 +43,36 @@ float floatAt(const std::string& bytes, std::size_t offset) {
   return value;
 }
 
+namespace {
+
+// Closes the descriptor it holds when it goes out of scope.
+struct InputDescriptor {
+  int descriptor;
+  ~InputDescriptor() {
+    if (descriptor >= 0) ::close(descriptor);
+  }
+};
+
+}  // namespace
+
 std::string readCompressedFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw UnreadableInput("cannot open the compressed file", path);
-  // read() marks the stream bad when reading fails (a directory opens but cannot be
-  // read); copying the whole buffer with << would take that, or an allocation
-  // failure, for the end of a shorter file.
+  const InputDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  const int descriptor = file.descriptor;
+  if (descriptor < 0) throw UnreadableInput("cannot open the compressed file", path);
+  // A directory opens; what it is decides, not how a later read of it fails, which
+  // differs between libraries.
+  struct stat status;
+  int error = fstat(descriptor, &status) != 0 ? errno : S_ISDIR(status.st_mode) ? EISDIR : 0;
   std::string bytes;
   char chunk[1 << 16];
-  errno = 0;
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+  while (error == 0) {
+    const ssize_t n = ::read(descriptor, chunk, sizeof chunk);
+    if (n > 0) bytes.append(chunk, static_cast<std::size_t>(n));
+    else if (n == 0) break;
+    else if (errno != EINTR) error = errno;
   }
-  if (in.bad()) {
-    const int error = errno;
-    throw UnreadableInput(std::string("cannot read the compressed file") +
-                              (error != 0 ? std::string(": ") + std::strerror(error) : ""),
-                          path);
+  if (error != 0) {
+    throw UnreadableInput(std::string("cannot read the compressed file: ") + std::strerror(error), path);
   }
   return bytes;
 }

@@ -17,7 +17,9 @@
 #include "app/GeometryMethod.hpp"
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "connectivity/EdgeBreaker.hpp"
 #include "geometry/Quantizer.hpp"
 #include "mesh/Mesh.hpp"
@@ -60,7 +62,8 @@ void encode(std::string in, std::string out, float quantization, int method) {
   }
   const std::string mapFile = "map.txt";
   // Both outputs are checked before the mesh is read and coded.
-  OutputFile::checkTargets({out, mapFile});
+  OutputTarget::checkTargets({out, mapFile});
+  OutputTarget::checkNotInputs({out, mapFile}, {in});
   try {
     Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
@@ -79,7 +82,10 @@ void encode(std::string in, std::string out, float quantization, int method) {
     requireStep(q, quantization, averageEdgeLength);
     const std::int64_t connectivityEnd = s.tellp();
 
-    OutputFile map(mapFile);
+    // Both files are written before either replaces its target, and the positions
+    // are printed once both are in place.
+    CommitGroup outputs;
+    OutputFile& map = outputs.add(mapFile);
     for (int entry : order) map.stream() << entry << "\n";
 
     mesh.reindex(order);
@@ -94,18 +100,10 @@ void encode(std::string in, std::string out, float quantization, int method) {
         throw e.naming("quantization", quantization);
       }
     }
-    OutputFile file(out);
+    OutputFile& file = outputs.add(out);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    // Both files are written before either replaces its target, and the positions
-    // are printed once both are in place.
-    file.close();
-    map.close();
-    {
-      const OutputFile::CommitGroup together;
-      file.commit();
-      map.commit();
-    }
+    outputs.commit();
     std::cout << connectivityEnd << "\t" << static_cast<std::int64_t>(bytes.size()) << "\n";
   } catch (...) {
     rethrowNamingFile(in);
@@ -113,7 +111,8 @@ void encode(std::string in, std::string out, float quantization, int method) {
 }
 
 void decode(std::string in, std::string out, int method) {
-  OutputFile::checkTargets({out});
+  OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
   try {
     const std::string bytes = readCompressedFile(in);
@@ -149,7 +148,8 @@ void decode(std::string in, std::string out, int method) {
 }
 
 void reindex(std::string in, std::string out) {
-  OutputFile::checkTargets({out});
+  OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
   try {
     mesh = MeshObjLoader(in).Load();

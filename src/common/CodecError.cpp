@@ -1,6 +1,8 @@
 #include "common/CodecError.hpp"
 
+#include <cstring>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace meshcodec {
@@ -20,7 +22,15 @@ void rethrowNamingFile(const std::string& file) {
     throw;
   } catch (const std::bad_alloc&) {
     throw OutOfMemory(file);
+  } catch (const std::length_error&) {
+    throw OutOfMemory(file);
   }
+}
+
+std::string systemReason(const char* what, int error) {
+  std::string reason = what;
+  if (error > 0) reason += std::string(": ") + std::strerror(error);
+  return reason;
 }
 
 }  // namespace meshcodec

@@ -54,7 +54,10 @@ MESHCODEC_ERROR_KIND(Misuse)
 
 #undef MESHCODEC_ERROR_KIND
 
-// An allocation failure (std::bad_alloc) as an error of the file being worked on.
+// An allocation failure (std::bad_alloc) as an error of the file being worked on. A
+// standard length error (std::length_error: a string or vector asked for more than
+// the address space can hold, as a file of 1 GiB does on a 32-bit target) is the same
+// failure and is reported the same way.
 class OutOfMemory : public CodecError {
  public:
   explicit OutOfMemory(std::string file = {})
@@ -62,8 +65,12 @@ class OutOfMemory : public CodecError {
 };
 
 // For a catch (...) handler: rethrows the exception being handled so that it names
-// file. A CodecError without a file gets it, std::bad_alloc becomes OutOfMemory, and
-// anything else is rethrown as it is.
+// file. A CodecError without a file gets it, std::bad_alloc and std::length_error
+// become OutOfMemory, and anything else is rethrown as it is.
 [[noreturn]] void rethrowNamingFile(const std::string& file);
+
+// A reason followed by the system's text for an errno value ("what: No such file or
+// directory"); a value of 0 or below adds nothing.
+std::string systemReason(const char* what, int error);
 
 }  // namespace meshcodec

@@ -4,36 +4,35 @@
 // commit() checks that every write succeeded and renames it into place, and an
 // output that is abandoned (an error on the way) leaves only the earlier file behind.
 //
-// What the target name stands for is kept: a symbolic link stays a link and the file
-// at the end of its chain is replaced (created when the chain ends at a missing name).
-// A replaced file's mode, and its owner and group where the process may set them,
-// pass to the file that replaces it. A device, a FIFO or a socket, and anything
-// reached through /proc, is written directly: replacing it would turn a device into
-// a regular file or detach a file from the descriptor that names it. A name of one
-// of this process's descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N,
-// /proc/thread-self/fd/N) is written through that descriptor, after what it has
-// written, as standard output is after the banner. Such a target cannot be written
-// atomically.
+// What the target name stands for (OutputTarget) is kept: a symbolic link stays a
+// link and the file at the end of its chain is replaced. A replaced file's mode and
+// access ACL, and its owner and group where the process may set them, pass to the
+// file that replaces it; the mode once the content is written, as a write may clear
+// set-id bits. A device, a FIFO, a socket, anything reached through /proc and a name of one of
+// this process's descriptors are written directly and cannot be written atomically.
 //
-// Temporary files are removed if the process is stopped by SIGINT, SIGTERM, SIGHUP or
-// SIGPIPE.
+// Temporary files are removed if the process is stopped by a stop signal. The outputs
+// of one command that replace their targets together are members of a CommitGroup.
 
-#include <signal.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace meshcodec {
+
+class CommitGroup;
 
 class OutputFile {
  public:
   // Creates the temporary file in the directory of the file to replace, or opens the
   // target that is written directly; IoFailure naming the target when that is
-  // impossible (missing directory, no permission, a loop of links, ...).
-  explicit OutputFile(std::string target);
+  // impossible (missing directory, no permission, a loop of links, a name that
+  // cannot be examined, ...).
+  explicit OutputFile(std::string target) : OutputFile(std::move(target), nullptr) {}
   // Removes the temporary file unless it was committed.
   ~OutputFile();
   // The moved-from object no longer owns the temporary file.
@@ -58,37 +57,10 @@ class OutputFile {
 
   const std::string& target() const { return targetPath; }
 
-  // While one exists, SIGINT, SIGTERM, SIGHUP and SIGPIPE wait and act when it ends,
-  // so that the commits made in its lifetime replace their targets all or none: a
-  // signal that came before the first commit removes the temporary files, one that
-  // comes during the commits acts once the last file is in place.
-  class CommitGroup {
-   public:
-    CommitGroup();
-    ~CommitGroup();
-    CommitGroup(const CommitGroup&) = delete;
-    CommitGroup& operator=(const CommitGroup&) = delete;
-
-   private:
-    sigset_t previous;
-  };
-
-  // Notes which descriptors are open now. From then on a name of one of the process's
-  // descriptors means that descriptor as it was at this call: a number that was free
-  // then may since name a temporary file of another output, and is refused. The
-  // program's entry calls it before anything opens a file; until then any open
-  // descriptor counts.
-  static void recordOpenDescriptors();
-
-  // Checks the targets of one command before the work that produces them, so that
-  // what the constructor would refuse is reported first: IoFailure naming a target
-  // whose directory is missing or cannot be written, a loop of links, a descriptor
-  // that was not open, or a name that is no file name. BadArgument naming two targets
-  // that are one file (the same existing file, through links and hard links, or the
-  // same name to be created), of which only the last written would remain.
-  static void checkTargets(const std::vector<std::string>& targets);
-
  private:
+  friend class CommitGroup;
+  // A member of `group` keeps its temporary file in the group's directory.
+  OutputFile(std::string target, CommitGroup* group);
   void discard() noexcept;
 
   class Descriptor;  // the open file and a stream on it
@@ -98,6 +70,7 @@ class OutputFile {
   std::string temporaryPath;         // empty when written directly
   std::unique_ptr<Descriptor> out;   // null once closed
   std::ptrdiff_t slot = -1;          // the temporary's entry among those a signal removes
+  std::optional<mode_t> modeAfterWriting;  // the replaced file's, set once the content is written
   enum class State { Open, Closed, Committed, Failed } state = State::Open;
 };
 

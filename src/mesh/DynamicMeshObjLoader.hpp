@@ -24,6 +24,8 @@ class DynamicMeshObjLoader {
   // Full paths of the directory entries (of any type) whose whole name matches the
   // ECMAScript expression, sorted byte-wise: f10.obj comes before f2.obj.
   std::vector<std::string> getFramesFiles() const;
+  // The frames listed at construction, which Load() reads.
+  const std::vector<std::string>& frames() const { return frameFiles; }
 
   // One mesh holding every frame. Frame 0 is read as a single OBJ mesh (its faces are
   // checked against its vertex count); later frames contribute their vertex lines

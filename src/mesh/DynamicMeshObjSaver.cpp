@@ -5,12 +5,15 @@
 #include <iomanip>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <sstream>
 #include <utility>
 #include <vector>
 
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "mesh/ObjText.hpp"
 
 namespace meshcodec {
@@ -47,6 +50,12 @@ std::string DynamicMeshObjSaver::frameFileName(int frame) const {
   return name.str();
 }
 
+std::vector<std::string> DynamicMeshObjSaver::frameFileNames(int frames) const {
+  std::vector<std::string> names;
+  for (int f = 0; f < frames; ++f) names.push_back(frameFileName(f));
+  return names;
+}
+
 void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   // The matrix may have been replaced after construction, so its rows and not the
   // mesh's frame count say how many frames there are.
@@ -62,27 +71,23 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
                                const std::function<FramePositions(int frame)>& positionsOf) const {
   std::string name = prefix;  // the frame being written, for an allocation failure
   try {
-    {
-      std::vector<std::string> names;
-      for (int f = 0; f < frames; ++f) names.push_back(frameFileName(f));
-      OutputFile::checkTargets(names);
-    }
+    OutputTarget::checkTargets(frameFileNames(frames));
     // Grown as frames are written rather than reserved for the count a file states.
-    std::vector<OutputFile> written;
+    CommitGroup frameSet;
     for (int f = 0; f < frames; ++f) {
       name = frameFileName(f);
-      OutputFile file(name);
+      OutputFile& file = frameSet.add(name);
       saveVertices(file.stream(), vertexCount, positionsOf(f));
       saveTriangles(file.stream(), triangles);
-      file.close();
-      written.push_back(std::move(file));
+      file.close();  // frees the file's buffer
     }
     name = prefix;
-    const OutputFile::CommitGroup together;
-    for (OutputFile& file : written) file.commit();
+    frameSet.commit();
   } catch (const CodecError&) {
     throw;  // a frame file itself failed: an error of the command, not a note
   } catch (const std::bad_alloc&) {
+    throw OutOfMemory(name);
+  } catch (const std::length_error&) {
     throw OutOfMemory(name);
   } catch (const std::exception& e) {
     std::cout << e.what() << std::endl;

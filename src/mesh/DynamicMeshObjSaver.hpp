@@ -7,6 +7,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "mesh/DynamicMesh.hpp"
 
@@ -40,6 +41,8 @@ class DynamicMeshObjSaver {
 
   // prefix, frame as at least five digits with leading zeros, suffix.
   std::string frameFileName(int frame) const;
+  // The names of frames 0 .. frames - 1.
+  std::vector<std::string> frameFileNames(int frames) const;
   // "v x y z" per vertex.
   void saveVertices(std::ostream& os, Eigen::Index vertexCount, const FramePositions& positions) const;
   // "f a b c" per triangle, each corner plus 1 in 32-bit unsigned arithmetic.

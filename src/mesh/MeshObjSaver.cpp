@@ -3,6 +3,7 @@
 #include <charconv>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "common/CodecError.hpp"
@@ -61,6 +62,8 @@ void MeshObjSaver::Save(const Mesh& mesh) const {
   } catch (const CodecError&) {
     throw;  // the output file itself failed: an error of the command, not a note
   } catch (const std::bad_alloc&) {
+    throw OutOfMemory(fileName);
+  } catch (const std::length_error&) {
     throw OutOfMemory(fileName);
   } catch (const std::exception& e) {
     std::cout << e.what() << std::endl;

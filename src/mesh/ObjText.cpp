@@ -13,6 +13,14 @@
 #include <new>
 #include <stdexcept>
 
+#if !MESHCODEC_HAVE_DOUBLE_FROM_CHARS
+#include <locale.h>  // newlocale, locale_t
+#include <stdlib.h>  // strtod_l
+#ifdef __APPLE__
+#include <xlocale.h>
+#endif
+#endif
+
 #include "common/CodecError.hpp"
 
 namespace meshcodec {
@@ -44,6 +52,54 @@ bool hasNonZeroMantissa(const char* first, const char* last) {
     if (*first >= '1' && *first <= '9') return true;
   }
   return false;
+}
+
+#if !MESHCODEC_HAVE_DOUBLE_FROM_CHARS
+// The "C" locale, whatever locale the process runs in: its decimal point is a full
+// stop. Null when the C library cannot make one.
+locale_t cLocale() {
+  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return locale;
+}
+#endif
+
+// Reads the plain decimal number (optional '-', digits with at most one point,
+// optional exponent) that starts at first, correctly rounded to the nearest double.
+// Returns where it ends, or nullptr when there is none or it is outside the range of
+// double. Standard libraries without the floating-point from_chars (libc++ before
+// LLVM 20) have the C library's strtod_l read it in the "C" locale, which gives the
+// same doubles and stops at the same character.
+const char* readDecimal(const char* first, const char* last, double& value) {
+#if MESHCODEC_HAVE_DOUBLE_FROM_CHARS
+  const auto result = std::from_chars(first, last, value, std::chars_format::general);
+  return result.ec == std::errc() ? result.ptr : nullptr;
+#else
+  const locale_t locale = cLocale();
+  if (!locale) return nullptr;
+  // Such a number is made of these characters only; strtod_l needs a terminated copy
+  // of their run, and reads the same number from it as from the whole text.
+  const char* run = first;
+  while (run < last && (isDigit(*run) || *run == '.' || *run == 'e' || *run == 'E' ||
+                        *run == '+' || *run == '-')) {
+    ++run;
+  }
+  const size_t length = static_cast<size_t>(run - first);
+  char shortCopy[64];
+  std::string longCopy;
+  char* copy = shortCopy;
+  if (length < sizeof shortCopy) {
+    std::memcpy(shortCopy, first, length);
+    shortCopy[length] = '\0';
+  } else {
+    longCopy.assign(first, length);
+    copy = longCopy.data();
+  }
+  char* copyEnd = nullptr;
+  errno = 0;
+  value = strtod_l(copy, &copyEnd, locale);
+  if (copyEnd == copy || errno == ERANGE) return nullptr;
+  return first + (copyEnd - copy);
+#endif
 }
 
 // Position of the first blank at or after from, or npos. Without tabs a blank is a
@@ -144,6 +200,9 @@ void readObjFile(const std::string& fileName, std::string& text) {
   text.clear();
   std::error_code sizeError;
   const auto size = std::filesystem::file_size(fileName, sizeError);
+  // A file larger than a string can hold (1 GiB on 32-bit targets) is refused before
+  // its size is narrowed to size_t, which could wrap to a size that fits.
+  if (!sizeError && size > text.max_size()) throw OutOfMemory(fileName);
   char chunk[1 << 16];
   // A NUL byte is looked for in each chunk while it is still in the cache: a second
   // pass over the whole text would cost a few percent of reading it.
@@ -163,6 +222,10 @@ void readObjFile(const std::string& fileName, std::string& text) {
     // before the error is built.
     std::string().swap(text);
     throw OutOfMemory(fileName);
+  } catch (const std::length_error&) {
+    // More than a string can hold, from a stream whose size is not known beforehand.
+    std::string().swap(text);
+    throw OutOfMemory(fileName);
   }
   // A directory opens on this platform and fails on the first read.
   if (std::ferror(file.get())) {
@@ -171,14 +234,15 @@ void readObjFile(const std::string& fileName, std::string& text) {
   // No text file holds a NUL byte, and nearly every compressed or other binary file
   // soon does: such a file is not reported by whatever its bytes happen to look like.
   if (nul != std::string::npos) {
-    throw MalformedObj("not OBJ text: byte " + std::to_string(nul) + " is NUL, which no text file holds",
-                       fileName);
+    throw MalformedObj(
+        "not OBJ text: byte " + std::to_string(nul) + " is NUL, which no text file holds",
+        fileName);
   }
 }
 
 TextFault toDouble(std::string_view text, double& value, size_t* end) {
   // Fast path for plain decimal numbers (optional '-', digits, point, exponent): the
-  // correctly rounded result of from_chars is strtod's as long as it lies strictly
+  // correctly rounded result of readDecimal is strtod's as long as it lies strictly
   // inside the normal range. Everything else (a '+' sign, hexadecimal, inf, nan,
   // results near the range limits, no number) is left to std::stod itself.
   const size_t begin = skipCSpace(text);
@@ -189,13 +253,12 @@ TextFault toDouble(std::string_view text, double& value, size_t* end) {
                      !(*body == '0' && body + 1 < last && (body[1] == 'x' || body[1] == 'X'));
   if (plain) {
     double v;
-    const auto result = std::from_chars(first, last, v, std::chars_format::general);
-    if (result.ec == std::errc()) {
+    if (const char* numberEnd = readDecimal(first, last, v)) {
       const double magnitude = std::fabs(v);
       if ((magnitude > DBL_MIN && magnitude < DBL_MAX) ||
-          (v == 0.0 && !hasNonZeroMantissa(first, result.ptr))) {
+          (v == 0.0 && !hasNonZeroMantissa(first, numberEnd))) {
         value = v;
-        if (end) *end = static_cast<size_t>(result.ptr - text.data());
+        if (end) *end = static_cast<size_t>(numberEnd - text.data());
         return TextFault::None;
       }
     }
@@ -295,6 +358,14 @@ std::string describeNonFinite(const double xyz[3]) {
 }
 
 char* formatDouble(char* out, double v) {
+  // Infinities and NaNs are written by their sign alone, as printf writes them: some
+  // libraries' to_chars also names the kind of NaN ("-nan(ind)", "nan(snan)").
+  if (!std::isfinite(v)) {
+    const char* text = std::isnan(v) ? (std::signbit(v) ? "-nan" : "nan") : (v < 0 ? "-inf" : "inf");
+    const size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+  }
   // std::to_chars with a precision is defined as printf's %.*g in the C locale,
   // which is what std::ostream's default double output produces; it is several
   // times faster than going through a stream or snprintf.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
+#include "support/LittleEndian.hpp"
 #include "support/MeshGenerators.hpp"
 
 namespace meshcodec {
@@ -103,17 +105,10 @@ TEST_F(AnimatedPipelinesTest, ContainerLayoutAndMethodsWithoutGeometry) {
   const std::string m0 = testing::readFile(path("m0.bin")), m3 = testing::readFile(path("m3.bin"));
   const std::string m7 = testing::readFile(path("m7.bin"));
   // Header: one mesh, the frame count, the bases and the coefficient step.
-  uint32_t meshes;
-  int32_t frames, bases;
-  float q;
-  std::memcpy(&meshes, m0.data(), 4);
-  std::memcpy(&frames, m0.data() + 4, 4);
-  std::memcpy(&bases, m0.data() + 8, 4);
-  std::memcpy(&q, m0.data() + 12, 4);
-  EXPECT_EQ(meshes, 1u);
-  EXPECT_EQ(frames, kFrames);
-  EXPECT_EQ(bases, 6);
-  EXPECT_EQ(q, 0.001f);
+  EXPECT_EQ(testing::uint32At(m0, 0), 1u);
+  EXPECT_EQ(testing::int32At(m0, 4), kFrames);
+  EXPECT_EQ(testing::int32At(m0, 8), 6);
+  EXPECT_EQ(testing::floatAt(m0, 12), 0.001f);
   // Methods without geometry end after the PCA sub-stream, which every method shares.
   EXPECT_EQ(testing::readFile(path("m-1.bin")), m7);
   EXPECT_EQ(m0.compare(0, m7.size(), m7), 0);
@@ -192,6 +187,10 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   fs::create_directories(path("a_directory"));
   fs::create_directories(path("same"));
   fs::create_symlink(frameName("o_", 0), path("same/" + frameName("o_", 1)));
+  fs::create_directories(path("holds_input"));
+  fs::create_hard_link(path("good.bin"), path("holds_input/" + frameName("o_", 2)));
+  const std::string frame3 = path("frames/" + frameName("mesh_", 3));
+  const std::string inputs = testing::readFile(frame3) + testing::readFile(path("reference.obj")) + good;
 
   struct Case {
     std::vector<std::string> args;
@@ -261,6 +260,15 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "good.bin", "same/o_", "0"}, ErrorKind::BadArgument,
        "same/o_00000.obj: the same file as same/o_00001.obj, another output of the command"},
       {{"-rd", "frames", regex, "same/o_"}, ErrorKind::BadArgument, "same/o_00000.obj: the same file as"},
+      // An output that is an input: a frame, the reference mesh, the compressed file.
+      {{"-rd", "frames", regex, "frames/mesh_"}, ErrorKind::BadArgument,
+       "frames/mesh_00000.obj: the same file as frames/mesh_00000.obj, an input of the command"},
+      {{"-ed", "frames", regex, "frames/mesh_00003.obj", "6", "0.01", "0.001", "0", "reference.obj"},
+       ErrorKind::BadArgument, "frames/mesh_00003.obj: the same file as frames/mesh_00003.obj, an input"},
+      {{"-ed", "frames", regex, "reference.obj", "6", "0.01", "0.001", "3", "reference.obj"}, ErrorKind::BadArgument,
+       "reference.obj: the same file as reference.obj, an input"},
+      {{"-dd", "good.bin", "holds_input/o_", "0"}, ErrorKind::BadArgument,
+       "holds_input/o_00002.obj: the same file as good.bin, an input"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
@@ -275,6 +283,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     }
     EXPECT_FALSE(fs::exists(path("x.bin")));
     EXPECT_FALSE(fs::exists(path(frameName("o_", 0))));
+    EXPECT_EQ(testing::readFile(frame3) + testing::readFile(path("reference.obj")) + testing::readFile(path("good.bin")),
+              inputs);
   }
 }
 
@@ -299,10 +309,8 @@ TEST_F(AnimatedPipelinesTest, FrameFilesAreAllOrNothing) {
 // frames: the mean trajectory repeated.
 std::string withFrames(const std::string& bytes, int32_t frames) {
   std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
-  int32_t triangles;
-  std::memcpy(&triangles, bytes.data() + 16, 4);
   s.seekg(24);
-  EdgeBreaker::decode(triangles, s);
+  EdgeBreaker::decode(testing::int32At(bytes, 16), s);
   const std::streamoff pcaStart = s.tellg();
   const std::vector<float> steps = DirectCoder::decode(s, 1);
   const std::vector<int> mean = ArithCoder::decode(s, true);
@@ -316,7 +324,7 @@ std::string withFrames(const std::string& bytes, int32_t frames) {
   DirectCoder::encode(steps, out, false);
   ArithCoder::encode(repeated, out, true);
   std::string result = out.str();
-  std::memcpy(&result[4], &frames, 4);
+  testing::setInt32At(result, 4, frames);
   return result;
 }
 
@@ -324,7 +332,9 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
   // Method 7 has no geometry: the frames hold face lines only, which is enough here.
   ASSERT_EQ(encode("a.bin", 7, "0").status, 0);
   std::ofstream(path("long.bin"), std::ios::binary) << withFrames(testing::readFile(path("a.bin")), 20000);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+  // A stop signal removes every temporary file; after SIGKILL, one hidden directory
+  // holds them all.
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGKILL}) {
     SCOPED_TRACE(signal);
     fs::remove_all(path("out"));
     fs::create_directory(path("out"));
@@ -335,6 +345,8 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+      const rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
       const int null = open("/dev/null", O_WRONLY);
       if (chdir(dir.c_str()) == 0 && dup2(null, 1) == 1) execvp(argv[0], argv.data());
       _exit(127);
@@ -349,7 +361,14 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-    EXPECT_TRUE(fs::is_empty(path("out")));
+    if (signal != SIGKILL) {
+      EXPECT_TRUE(fs::is_empty(path("out")));
+      continue;
+    }
+    std::vector<fs::path> left(fs::directory_iterator(path("out")), fs::directory_iterator{});
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(fs::is_directory(left[0]));
+    EXPECT_EQ(left[0].filename().string().rfind(".meshcodec-" + std::to_string(pid) + "-", 0), 0u) << left[0];
   }
 }
 

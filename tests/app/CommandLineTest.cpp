@@ -6,6 +6,8 @@
 #include <fstream>
 #include <new>
 #include <sstream>
+#include <stdexcept>
+#include <string>
 #include <tuple>
 
 #include "app/CommandLine.hpp"
@@ -205,6 +207,16 @@ TEST(CommandLineErrors, OneLinePerEscapingException) {
          }
        },
        9, "meshcodec: error: in.obj: memory ran out\n"},
+      // A size beyond the address space, as a 1 GiB input asks for on 32-bit targets.
+      {[] { throw std::length_error("vector::reserve"); }, 9, "meshcodec: error: memory ran out\n"},
+      {[] {
+         try {
+           std::string().reserve(std::string().max_size() + 1);
+         } catch (...) {
+           rethrowNamingFile("in.bin");
+         }
+       },
+       9, "meshcodec: error: in.bin: memory ran out\n"},
       {[] { throw 5; }, 1, "meshcodec: error: unknown failure\n"},
   };
   for (const auto& c : cases) {

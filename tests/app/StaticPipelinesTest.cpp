@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,6 +18,7 @@
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
+#include "support/LittleEndian.hpp"
 #include "support/MeshGenerators.hpp"
 
 namespace meshcodec {
@@ -228,9 +228,9 @@ TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
 // Writes the header fields of a compressed file followed by `rest`.
 std::string header(float q, int32_t triangles, int32_t vertices) {
   std::string h(12, '\0');
-  std::memcpy(&h[0], &q, 4);
-  std::memcpy(&h[4], &triangles, 4);
-  std::memcpy(&h[8], &vertices, 4);
+  testing::setFloatAt(h, 0, q);
+  testing::setInt32At(h, 4, triangles);
+  testing::setInt32At(h, 8, vertices);
   return h;
 }
 
@@ -278,9 +278,12 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     std::string file;  // named by the error, and the line where one is at fault
     std::string reason = "";  // a part of the error line, where it matters
     std::string redirections = "";
+    std::vector<std::string> wrapper = {};
   };
   fs::create_symlink("map.txt", path("map_link.bin"));
+  fs::create_hard_link(path("in.obj"), path("in_hard.obj"));
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
+  const std::string in = testing::readFile(path("in.obj")), map = testing::readFile(path("map.txt"));
   const Case cases[] = {
       {{"-e", "missing.obj", "good.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-e", "not_obj.obj", "good.bin", "0.01", "0"}, ErrorKind::MalformedObj, "not_obj.obj"},
@@ -304,7 +307,12 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "good.bin", "1e-9", "2"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "good.bin", "1e-9", "3"}, ErrorKind::BadArgument, "in.obj", tooSmall},
       {{"-e", "in.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
-      {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory"},
+      {{"-e", "in.obj", "a_directory", "0.01", "0"}, ErrorKind::IoFailure, "a_directory", "Is a directory"},
+      {{"-e", "in.obj", std::string(256, 'n'), "0.01", "0"}, ErrorKind::IoFailure, std::string(256, 'n'),
+       "File name too long"},
+      // Beyond the file-size limit a write fails, as on a full disk.
+      {{"-d", "good.bin", "big.obj", "0"}, ErrorKind::IoFailure, "big.obj", "File too large", "",
+       {"prlimit", "--fsize=1024"}},
       // Outputs are checked before the input is read.
       {{"-e", "missing.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-d", "missing.bin", "no_such_dir/x.obj", "0"}, ErrorKind::IoFailure, "no_such_dir/x.obj"},
@@ -313,6 +321,13 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "map.txt", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
        "the same file as map.txt, another output of the command"},
       {{"-e", "in.obj", "map_link.bin", "0.01", "0"}, ErrorKind::BadArgument, "map_link.bin", "as map.txt"},
+      // An output that is the input, through links and hard links too.
+      {{"-e", "map.txt", "x.bin", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
+       "the same file as map.txt, an input of the command"},
+      {{"-e", "in.obj", "in.obj", "0.01", "0"}, ErrorKind::BadArgument, "in.obj", "as in.obj, an input"},
+      {{"-d", "good.bin", "good.bin", "0"}, ErrorKind::BadArgument, "good.bin", "as good.bin, an input"},
+      {{"-r", "in.obj", "in_hard.obj"}, ErrorKind::BadArgument, "in_hard.obj", "as in.obj, an input"},
+      {{"-r", "map_link.bin", "map.txt"}, ErrorKind::BadArgument, "map.txt", "as map_link.bin, an input"},
       // A descriptor that was not open when the program started.
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
@@ -333,7 +348,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
     const size_t filesBefore = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
-    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections);
+    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections, c.wrapper);
     EXPECT_EQ(r.status, static_cast<int>(c.kind));
     const std::string prefix = "meshcodec: error: " + (c.file.empty() ? "" : c.file + ": ");
     EXPECT_EQ(r.err.rfind(prefix, 0), 0u) << r.err;
@@ -342,11 +357,37 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     if (c.args[0] == "-e") {
       EXPECT_EQ(withoutBanner(r.out), "");  // no position of a file not written
     }
-    // The earlier output survives and nothing new (no temporary, no map) is left.
+    // The earlier output and every input survive and nothing new (no temporary, no
+    // map) is left.
     EXPECT_EQ(testing::readFile(path("good.bin")), good);
+    EXPECT_EQ(testing::readFile(path("in.obj")), in);
+    EXPECT_EQ(testing::readFile(path("map.txt")), map);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
               static_cast<long>(filesBefore));
   }
+}
+
+TEST_F(StaticPipelinesTest, AnotherUsersFileInAStickyDirectoryIsRefusedBeforeTheWork) {
+  // As nobody, in a sticky world-writable directory where map.txt is root's, as in a
+  // shared temporary directory: the kernel would refuse that rename, so neither output
+  // is written. Once map.txt is nobody's, both are.
+  if (geteuid() != 0) GTEST_SKIP() << "only root may run the program as another user";
+  const std::vector<std::string> asNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  ASSERT_EQ(chmod(dir.c_str(), 01777), 0);
+  writeMesh(testing::uvSphere(8, 10), "in.obj");
+  std::ofstream(path("map.txt")) << "root's";
+  if (testing::runMeshcodec({}, dir, 0, "", asNobody).status != 0) GTEST_SKIP() << "nobody cannot run the program";
+  const std::vector<std::string> args = {"-e", "in.obj", "out.bin", "0.01", "0"};
+  RunResult r = testing::runMeshcodec(args, dir, 0, "", asNobody);
+  EXPECT_EQ(r.status, static_cast<int>(ErrorKind::IoFailure));
+  EXPECT_EQ(r.err, "meshcodec: error: map.txt: cannot replace the output file: it belongs to another user in a "
+                   "sticky directory\n");
+  EXPECT_EQ(testing::readFile(path("map.txt")), "root's");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+  ASSERT_EQ(chown(path("map.txt").c_str(), 65534, 65534), 0);
+  r = testing::runMeshcodec(args, dir, 0, "", asNobody);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(path("out.bin")));
 }
 
 TEST(StaticDecodeSweeps, DamagedFilesEndInAnErrorOrAFiniteMesh) {

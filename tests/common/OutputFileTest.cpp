@@ -1,22 +1,78 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "common/CodecError.hpp"
+#include "common/CommitGroup.hpp"
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 #include "support/CommandRunner.hpp"
 
 namespace meshcodec {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `work` in a child process as user and group nobody, with no other group; true
+// when it returns true. Only root can switch users.
+bool asNobody(const std::function<bool()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const gid_t group = kNobody;
+    const bool switched = setgroups(1, &group) == 0 && setresgid(group, group, group) == 0 &&
+                          setresuid(kNobody, kNobody, kNobody) == 0;
+    _exit(switched && work() ? 0 : 1);
+  }
+  int status = -1;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The bytes of a POSIX ACL extended attribute: a version-2 header, then each entry as
+// a 16-bit tag, 16-bit permissions and 32-bit id, little-endian.
+std::string aclBytes(std::initializer_list<std::array<std::uint32_t, 3>> entries) {
+  std::string bytes;
+  const auto put = [&](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(2, 4);
+  for (const auto& [tag, permissions, id] : entries) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(id, 4);
+  }
+  return bytes;
+}
+
+// Sets or clears an inode flag such as FS_IMMUTABLE_FL; false where the process may
+// not (not root) or the file system has no such flags.
+bool setInodeFlag(const std::string& path, int flag, bool on) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  int flags = 0;
+  bool done = descriptor >= 0 && ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | flag : flags & ~flag;
+  done = done && ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0;
+  if (descriptor >= 0) close(descriptor);
+  return done;
+}
 
 class OutputFileTest : public ::testing::Test {
  protected:
@@ -61,8 +117,10 @@ TEST_F(OutputFileTest, AbandonedOrFailedOutputLeavesTheEarlierFile) {
 
 TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   fs::create_directory(dir + "/sub");
-  // checkTargets refuses each as the constructor does, without creating anything.
-  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/", std::string()}) {
+  // checkTargets refuses each as the constructor does, without creating anything. A
+  // name too long to examine is not taken for a new file.
+  for (const std::string& path : {dir + "/missing/out.txt", target + "/below-a-file", dir + "/", std::string(),
+                                  dir + "/" + std::string(256, 'n')}) {
     SCOPED_TRACE(path);
     std::string reason;
     try {
@@ -73,7 +131,7 @@ TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
       reason = e.what();
     }
     try {
-      OutputFile::checkTargets({target, path});
+      OutputTarget::checkTargets({target, path});
       ADD_FAILURE() << "accepted";
     } catch (const IoFailure& e) {
       EXPECT_EQ(e.file(), path.empty() ? "''" : path);
@@ -84,6 +142,36 @@ TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
   EXPECT_THROW(ontoDirectory.commit(), IoFailure);
   EXPECT_TRUE(fs::is_directory(dir + "/sub"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, WhatTheKernelWouldRefuseIsRefusedBeforeTheWork) {
+  // A directory, a path that leaves no room for a temporary beside it, an immutable or
+  // an append-only file (as root, where the file system has such flags).
+  fs::create_directory(dir + "/sub");
+  std::string deep = dir;  // a directory of 4,020 characters, too long to hold a temporary
+  while (deep.size() + 1 < 4020) deep += "/" + std::string(std::min<std::size_t>(250, 4020 - deep.size() - 1), 'd');
+  fs::create_directories(deep);
+  const struct {
+    std::string name;
+    std::string reason;
+    int flag;
+  } cases[] = {{dir + "/sub", "Is a directory", 0},
+               {deep + "/out.txt", "File name too long", 0},
+               {target, "immutable or append-only", FS_IMMUTABLE_FL},
+               {target, "immutable or append-only", FS_APPEND_FL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason + " " + std::to_string(c.flag));
+    if (c.flag != 0 && !setInodeFlag(target, c.flag, true)) continue;
+    try {
+      OutputTarget::checkTargets({dir + "/new.txt", c.name});
+      ADD_FAILURE() << "accepted";
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), c.name);
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+    }
+    if (c.flag != 0) setInodeFlag(target, c.flag, false);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
 }
 
 TEST_F(OutputFileTest, LinksStayLinksAndTheFileAtTheEndOfTheChainIsReplaced) {
@@ -137,7 +225,7 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
   ASSERT_GE(fd, 0);
   const int spare = dup(fd);
   close(spare);
-  OutputFile::recordOpenDescriptors();
+  OutputTarget::recordOpenDescriptors();
   struct stat before {};
   fstat(fd, &before);
   std::string expected = "earlier";
@@ -188,6 +276,40 @@ TEST_F(OutputFileTest, FilesClosedTogetherAreReplacedTogether) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
+TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
+  // The last member's rename is refused once every member is closed: a directory has
+  // taken its name, or (as root) it was made immutable. The members before it, one
+  // replacing a file and one new, are put back: every target is as before, the
+  // replaced file is the same file again, and nothing hidden is left.
+  const std::string last = dir + "/last.txt";
+  fs::create_hard_link(target, dir + "/hard");
+  const std::function<bool()> refusals[] = {[&] { return fs::remove(last) && fs::create_directory(last); },
+                                            [&] { return setInodeFlag(last, FS_IMMUTABLE_FL, true); }};
+  for (const auto& refuse : refusals) {
+    std::ofstream(last) << "earlier";
+    CommitGroup group;
+    for (const std::string& name : {target, dir + "/new.txt", last}) {
+      OutputFile& file = group.add(name);
+      file.stream() << "new";
+      file.close();
+    }
+    if (!refuse()) continue;  // not root, or no such flags here
+    try {
+      group.commit();
+      ADD_FAILURE() << "committed";
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), last);
+    }
+    EXPECT_EQ(testing::readFile(target), "earlier");
+    EXPECT_TRUE(fs::equivalent(target, dir + "/hard"));
+    EXPECT_FALSE(fs::exists(dir + "/new.txt"));
+    EXPECT_TRUE(fs::is_directory(last) || testing::readFile(last) == "earlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+    setInodeFlag(last, FS_IMMUTABLE_FL, false);
+    fs::remove(last);
+  }
+}
+
 TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
   // Pairs of names of one file: through a link, a hard link, a dangling link to a
   // name to be created, and two spellings of a new name.
@@ -201,14 +323,14 @@ TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
                                                        {dir + "/sub/../new.txt", dir + "/new.txt"}};
   for (const auto& [first, second] : pairs) {
     try {
-      OutputFile::checkTargets({first, dir + "/other.txt", second});
+      OutputTarget::checkTargets({first, dir + "/other.txt", second});
       ADD_FAILURE() << first << " and " << second << " accepted";
     } catch (const BadArgument& e) {
       EXPECT_EQ(e.file(), first);
       EXPECT_EQ(std::string(e.what()), "the same file as " + second + ", another output of the command");
     }
   }
-  OutputFile::checkTargets({target, dir + "/new.txt", dir + "/sub/new.txt", "/dev/null"});
+  OutputTarget::checkTargets({target, dir + "/new.txt", dir + "/sub/new.txt", "/dev/null"});
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 5);
 }
 
@@ -222,8 +344,9 @@ TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
   for (const mode_t mode : {0600, 0755, 0440}) {
     chmod(target.c_str(), mode);
     OutputFile file(target);
-    // The temporary file is never more open than the file it replaces.
-    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_EQ(modeOf(entry.path()), mode) << entry.path();
+    // The temporary file is never more open to others than the file it replaces; it
+    // takes the mode once written.
+    for (const auto& entry : fs::directory_iterator(dir)) EXPECT_EQ(modeOf(entry.path()) & ~mode & 077, 0u);
     file.commit();
     EXPECT_EQ(modeOf(target), mode);
   }
@@ -242,25 +365,137 @@ TEST_F(OutputFileTest, AReplacementTakesTheModeAndOwnerOfTheFileItReplaces) {
   EXPECT_EQ(modeOf(target), 06750u);
 }
 
+TEST_F(OutputFileTest, AReplacementKeepsTheAccessListOfTheFileItReplaces) {
+  // -rw-rw----+ with group::--- and user:nobody:rw-: the mode alone would open the
+  // file to its owning group and shut nobody out. A directory's default ACL, which a
+  // new file inherits, does not pass to the replacement of a file without one.
+  constexpr std::uint32_t kUserObj = 0x01, kUser = 0x02, kGroupObj = 0x04, kMask = 0x10, kOther = 0x20;
+  constexpr std::uint32_t kNone = 0xffffffff;
+  const std::string acl =
+      aclBytes({{kUserObj, 6, kNone}, {kUser, 6, kNobody}, {kGroupObj, 0, kNone}, {kMask, 6, kNone}, {kOther, 0, kNone}});
+  if (setxattr(target.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
+    GTEST_SKIP() << "no ACLs here: " << std::strerror(errno);
+  }
+  const std::string plain = dir + "/plain.txt";
+  std::ofstream(plain) << "earlier";
+  chmod(plain.c_str(), 0640);
+  for (const std::string& name : {target, plain}) {
+    if (name == plain) {
+      ASSERT_EQ(setxattr(dir.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+    }
+    OutputFile file(name);
+    file.stream() << "new";
+    file.commit();
+  }
+  std::string kept(64, '\0');
+  const ssize_t size = getxattr(target.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+  EXPECT_EQ(kept.substr(0, static_cast<size_t>(std::max<ssize_t>(size, 0))), acl);
+  EXPECT_LT(getxattr(plain.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+  struct stat info {};
+  stat(target.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0660u);
+  stat(plain.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {
+  // The kernel clears set-id bits when a process that may not set ids writes to the
+  // file: nobody replacing its own 6755 file keeps them, except the set-group-id bit
+  // of a group it is not in, which it cannot give.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string own = dir + "/nobody";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
+  for (const gid_t group : {kNobody, gid_t{0}}) {
+    const std::string file = own + "/tool";
+    std::ofstream(file) << "earlier";
+    ASSERT_EQ(chown(file.c_str(), kNobody, group), 0);
+    ASSERT_EQ(chmod(file.c_str(), 06755), 0);  // after chown, which clears set-id bits
+    EXPECT_TRUE(asNobody([&] {
+      OutputFile replacement(file);
+      replacement.stream() << std::string(100000, 'x');
+      replacement.commit();
+      return true;
+    }));
+    struct stat info {};
+    stat(file.c_str(), &info);
+    EXPECT_EQ(info.st_mode & 07777, group == kNobody ? 06755u : 04755u) << group;
+    EXPECT_EQ(info.st_size, 100000);
+  }
+}
+
+TEST_F(OutputFileTest, LinksOfOtherUsersInSharedDirectoriesAreNotFollowed) {
+  // The kernel's rule for protected links, whatever the machine's setting: in a
+  // sticky world-writable directory a link is followed when it belongs to this user
+  // or to the directory's owner.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string shared = dir + "/shared", link = shared + "/out.obj";
+  const struct {
+    uid_t directoryOwner;
+    mode_t mode;
+    uid_t linkOwner;
+    bool followed;
+  } cases[] = {{0, 01777, kNobody, false}, {kNobody, 01777, 0, true}, {kNobody, 01777, kNobody, true},
+               {0, 0777, kNobody, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.linkOwner) + " in " + std::to_string(c.directoryOwner) + "'s " +
+                 std::to_string(c.mode));
+    fs::remove_all(shared);
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chown(shared.c_str(), c.directoryOwner, c.directoryOwner), 0);
+    ASSERT_EQ(chmod(shared.c_str(), c.mode), 0);
+    const auto plant = [&] { return symlink(target.c_str(), link.c_str()) == 0; };
+    ASSERT_TRUE(c.linkOwner == 0 ? plant() : asNobody(plant));
+    std::ofstream(target) << "earlier";
+    try {
+      OutputTarget::checkTargets({link});
+      OutputFile file(link);
+      file.stream() << "new";
+      file.commit();
+      EXPECT_TRUE(c.followed);
+    } catch (const IoFailure& e) {
+      EXPECT_FALSE(c.followed);
+      EXPECT_EQ(e.file(), link);
+      EXPECT_NE(std::string(e.what()).find("will not follow the symbolic link " + link), std::string::npos);
+    }
+    EXPECT_EQ(testing::readFile(target), c.followed ? "new" : "earlier");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 1);
+  }
+}
+
 TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
-  // A child process commits two files and stops itself with a signal before the
-  // group's first commit or between its two: the files are all old or all new.
+  // A child process writes two files and stops itself with a signal before the
+  // group's commit, which removes the temporary files and the group's directory, or
+  // between two renames while the signals are held, as the group's commit holds
+  // them: the files are all old or all new.
   const std::string second = dir + "/second.txt";
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     for (const bool between : {false, true}) {
       SCOPED_TRACE(std::to_string(signal) + (between ? " between the commits" : " before them"));
       std::ofstream(target) << "earlier";
       std::ofstream(second) << "earlier";
       const pid_t pid = fork();
       if (pid == 0) {
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (!between) {
+          CommitGroup group;
+          group.add(target).stream() << "new";
+          group.add(second).stream() << "new";
+          raise(signal);
+          group.commit();
+          _exit(0);
+        }
         OutputFile first(target), last(second);
         first.stream() << "new";
         last.stream() << "new";
-        if (!between) raise(signal);
         {
-          const OutputFile::CommitGroup together;
+          const SignalsHeld held;
           first.commit();
-          if (between) raise(signal);
+          raise(signal);
           last.commit();
         }
         _exit(0);

@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "entropy/ArithCoder.hpp"
 #include "geometry/NewLaplace.hpp"
+#include "support/LittleEndian.hpp"
 #include "geometry/NewLaplaceQR.hpp"
 
 namespace meshcodec::testing {
@@ -20,14 +20,6 @@ inline std::string arithBlock(const std::vector<int>& values, bool withSign) {
   std::stringstream s;
   ArithCoder::encode(values, s, withSign);
   return s.str();
-}
-
-inline std::string floatBytes(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, 4);
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(bits >> (8 * i));
-  return bytes;
 }
 
 inline std::string encodeMethod(int method, const TriangleList& tris, Eigen::MatrixXd& V, float q,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 
 #include "common/CodecError.hpp"
 #include "mesh/DynamicMeshObjLoader.hpp"
@@ -58,6 +60,19 @@ TEST(DynamicMeshObjSaver, UnwritableFrameIsAnError) {
   } catch (const IoFailure& e) {
     EXPECT_EQ(e.file(), dir + "/no/such/f00000.obj");
   }
+  // 100,001 frames after a 246-character prefix: the name of frame 100,000 has 256
+  // characters. It is refused before any frame is written or replaced.
+  const std::string prefix = dir + "/" + std::string(246, 'p');
+  std::ofstream(prefix + "00000.obj") << "earlier";
+  try {
+    DynamicMeshObjSaver(prefix, ".obj").Save(100001, 0, {}, [](int) -> FramePositions { throw std::logic_error("computed"); });
+    ADD_FAILURE() << "no error";
+  } catch (const IoFailure& e) {
+    EXPECT_EQ(e.file(), prefix + "100000.obj");
+    EXPECT_NE(std::string(e.what()).find("File name too long"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(testing::readFile(prefix + "00000.obj"), "earlier");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   fs::remove_all(dir);
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include "mesh/ObjText.hpp"
 
@@ -129,6 +130,10 @@ TEST(ObjText, FormattingMatchesTheStreamDefault) {
   std::uniform_real_distribution<double> uniform(-1000, 1000);
   for (int i = 0; i < 100000; ++i) values.push_back(std::round(uniform(rng) * 1e4) / 1e4);
   for (const double v : values) ASSERT_EQ(viaFormatter(v), viaStream(v)) << std::hexfloat << v;
+  // Special values by their sign alone, whatever a library's to_chars would add.
+  const std::pair<double, const char*> special[] = {{limits::quiet_NaN(), "nan"},
+      {-limits::quiet_NaN(), "-nan"}, {limits::signaling_NaN(), "nan"}, {-limits::infinity(), "-inf"}};
+  for (const auto& [v, text] : special) EXPECT_EQ(viaFormatter(v), text);
 }
 
 }  // namespace

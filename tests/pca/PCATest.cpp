@@ -13,6 +13,7 @@
 #include "entropy/DirectCoder.hpp"
 #include "geometry/Quantizer.hpp"
 #include "pca/PCA.hpp"
+#include "support/LittleEndian.hpp"
 #include "support/MeshGenerators.hpp"
 
 namespace meshcodec {
@@ -210,13 +211,6 @@ TEST(PCA, WrappedSecondDifferencesDecodeExactly) {
   EXPECT_TRUE(tooFine.str().empty());
 }
 
-// FNV-1a over the bytes of the decoded doubles.
-std::uint64_t hashOf(const double* values, size_t count, std::uint64_t h = 14695981039346656037ull) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(values);
-  for (size_t i = 0; i < count * sizeof(double); ++i) h = (h ^ bytes[i]) * 1099511628211ull;
-  return h;
-}
-
 TEST(PCA, FramesDecodeToPinnedBitsOnEveryTarget) {
   // The decoded doubles depend on the order of the additions only; pinning their hash
   // shows that every build, whatever its vector instructions, sums in the one order.
@@ -259,8 +253,8 @@ TEST(PCA, FramesDecodeToPinnedBitsOnEveryTarget) {
     std::uint64_t frames = 14695981039346656037ull, rows = frames;
     for (int f = 0; f < c.frames; ++f) {
       decoder.getFrame(coef, f, xyz.data(), xyz.data() + c.vertices, xyz.data() + 2 * c.vertices);
-      frames = hashOf(xyz.data(), xyz.size(), frames);
-      for (int r : {f, c.frames + f, 2 * c.frames + f}) rows = hashOf(whole.row(r).data(), c.vertices, rows);
+      frames = testing::hashDoubles(xyz.data(), xyz.size(), frames);
+      for (int r : {f, c.frames + f, 2 * c.frames + f}) rows = testing::hashDoubles(whole.row(r).data(), c.vertices, rows);
     }
     EXPECT_EQ(rows, frames);
     EXPECT_EQ(frames, c.hash) << std::hex << "frames hash to " << frames;

@@ -59,11 +59,13 @@ std::vector<std::string> programCommand() {
 }
 
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
-                       long memoryLimitKb, const std::string& redirections) {
+                       long memoryLimitKb, const std::string& redirections,
+                       const std::vector<std::string>& wrapper) {
   std::filesystem::create_directories(workDir);
   const std::string outFile = workDir + "/.stdout", errFile = workDir + "/.stderr";
   std::string command = "cd " + shellQuote(workDir) + " && ";
   if (memoryLimitKb > 0) command += "ulimit -v " + std::to_string(memoryLimitKb) + " && ";
+  for (const std::string& word : wrapper) command += shellQuote(word) + " ";
   for (const std::string& word : programCommand()) command += shellQuote(word) + " ";
   for (const auto& a : args) command += shellQuote(a) + " ";
   command += " >" + shellQuote(outFile) + " 2>" + shellQuote(errFile) + " </dev/null " + redirections;

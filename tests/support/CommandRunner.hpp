@@ -20,9 +20,12 @@ std::vector<std::string> programCommand();
 // Runs the program with args in workDir (created if missing); with a positive
 // memoryLimitKb, under that limit of address space (ulimit -v), so that allocations
 // fail where they would on a machine without the memory. Shell redirections, such as
-// ">/dev/full" or ">&-", apply after those that capture the output.
+// ">/dev/full" or ">&-", apply after those that capture the output. The words of
+// `wrapper` start the program under other conditions ("prlimit --fsize=1024",
+// "setpriv --reuid=65534 ...").
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
-                       long memoryLimitKb = 0, const std::string& redirections = "");
+                       long memoryLimitKb = 0, const std::string& redirections = "",
+                       const std::vector<std::string>& wrapper = {});
 
 // A fresh, empty directory under the system's temporary directory.
 std::string makeTempDir(const std::string& tag);

@@ -24,6 +24,7 @@
 #include "entropy/ArithCoder.hpp"
 #include "mesh/DynamicMeshObjSaver.hpp"
 #include "mesh/MeshObjLoader.hpp"
+#include "support/LittleEndian.hpp"
 #include "support/MeshGenerators.hpp"
 
 namespace meshcodec::testing {
@@ -121,8 +122,7 @@ inline void decodeGeometryInput(std::string_view bytes) {
   const int method = static_cast<unsigned char>(bytes[0]) % 4;
   const auto& lists = decodedSmallMeshTriangles();
   const TriangleList& tris = lists[static_cast<unsigned char>(bytes[1]) % lists.size()];
-  float q;
-  std::memcpy(&q, bytes.data() + 2, 4);  // little-endian, as on every machine we build for
+  const float q = floatAt(bytes, 2);
   if (!(std::isfinite(q) && q > 0)) return;
   const int n = vertexCountOf(tris);
   std::stringstream s = binaryStream(bytes.substr(6));
@@ -144,9 +144,8 @@ inline void decodeAnimatedFileInput(std::string_view bytes, const std::string& s
   if (bytes.empty()) return;
   const int method = static_cast<unsigned char>(bytes[0]) % 7;
   const std::string_view file = bytes.substr(1);
-  std::int32_t frames = 0, vertices = 0;
-  if (file.size() >= 8) std::memcpy(&frames, file.data() + 4, 4);  // little-endian, as above
-  if (file.size() >= 24) std::memcpy(&vertices, file.data() + 20, 4);
+  const std::int32_t frames = file.size() >= 8 ? int32At(file, 4) : 0;
+  const std::int32_t vertices = file.size() >= 24 ? int32At(file, 20) : 0;
   if (frames > kMaxFuzzFrames || std::int64_t{frames} * std::max(vertices, 1) > kMaxFuzzFrameVertices) return;
 
   const std::string prefix = scratchDir + "/frame_";
@@ -176,8 +175,7 @@ inline void decodeAnimatedGeometryInput(std::string_view bytes) {
   const auto& lists = decodedSmallMeshTriangles();
   const TriangleList& tris = lists[static_cast<unsigned char>(bytes[1]) % lists.size()];
   const int cols = static_cast<unsigned char>(bytes[2]) % 8;
-  float q;
-  std::memcpy(&q, bytes.data() + 3, 4);
+  const float q = floatAt(bytes, 3);
   if (!(std::isfinite(q) && q > 0)) return;
   const int n = vertexCountOf(tris);
   std::stringstream s = binaryStream(bytes.substr(7));
