@@ -173,8 +173,9 @@ LineFault parseFaceFields(std::string_view line, unsigned long corners[3]) {
     if (fault == TextFault::None && !wholeField(text, used)) fault = TextFault::NoNumber;
     // The conversion negates in unsigned arithmetic, and a long enough negative index
     // would wrap around to a valid one. A converted index that does not start right
-    // after its blank may have a sign.
-    if (fault == TextFault::None && !isDigit(text[1])) {
+    // after its blank may have a sign; a negative one is named so whether or not it
+    // fits an unsigned long, whose width differs between targets.
+    if ((fault == TextFault::None || fault == TextFault::OutOfRange) && !isDigit(text[1])) {
       const size_t sign = skipCSpace(text);
       if (sign < text.size() && text[sign] == '-') fault = TextFault::Negative;
     }
