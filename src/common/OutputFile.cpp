@@ -91,7 +91,9 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
 // leave it with this user's. Returns the mode to set once the content is written: a
 // write by a process that may not set ids clears set-id bits, and so does a change of
 // owner, which is why the owner comes first. A set-id bit of an owner or a group that
-// could not be kept is dropped: it would grant this user's rights instead.
+// could not be kept is dropped: it would grant this user's rights instead. So are the
+// group's permissions beyond those of others when the group could not be kept: they
+// would open the file to this user's group, which the replaced file kept out.
 mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct stat& replaced,
                         const std::string& target) {
   if (fchown(descriptor, replaced.st_uid, replaced.st_gid) != 0 &&
@@ -107,7 +109,7 @@ mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct s
   takeAccessAcl(descriptor, place, target);
   mode_t mode = replaced.st_mode & 07777;
   if (!owner) mode &= ~S_ISUID;
-  if (!group) mode &= ~S_ISGID;
+  if (!group) mode = (mode & ~(S_ISGID | S_IRWXG)) | (mode & (mode & S_IRWXO) << 3);
   return mode;
 }
 

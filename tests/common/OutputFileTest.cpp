@@ -401,17 +401,22 @@ TEST_F(OutputFileTest, AReplacementKeepsTheAccessListOfTheFileItReplaces) {
 TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {
   // The kernel clears set-id bits when a process that may not set ids writes to the
   // file: nobody replacing its own 6755 file keeps them, except the set-group-id bit
-  // of a group it is not in, which it cannot give.
+  // of a group it is not in, which it cannot give; nor does that group's access pass
+  // to nobody's own group.
   if (geteuid() != 0) GTEST_SKIP() << "needs another user";
   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
   const std::string own = dir + "/nobody";
   ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
   ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
-  for (const gid_t group : {kNobody, gid_t{0}}) {
+  const struct {
+    gid_t group;
+    mode_t mode, kept;
+  } cases[] = {{kNobody, 06755, 06755}, {0, 06755, 04755}, {0, 06771, 04711}};
+  for (const auto& [group, mode, kept] : cases) {
     const std::string file = own + "/tool";
     std::ofstream(file) << "earlier";
     ASSERT_EQ(chown(file.c_str(), kNobody, group), 0);
-    ASSERT_EQ(chmod(file.c_str(), 06755), 0);  // after chown, which clears set-id bits
+    ASSERT_EQ(chmod(file.c_str(), mode), 0);  // after chown, which clears set-id bits
     EXPECT_TRUE(asNobody([&] {
       OutputFile replacement(file);
       replacement.stream() << std::string(100000, 'x');
@@ -420,7 +425,7 @@ TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {
     }));
     struct stat info {};
     stat(file.c_str(), &info);
-    EXPECT_EQ(info.st_mode & 07777, group == kNobody ? 06755u : 04755u) << group;
+    EXPECT_EQ(info.st_mode & 07777, kept) << std::oct << mode;
     EXPECT_EQ(info.st_size, 100000);
   }
 }
