@@ -1,210 +1,189 @@
 #include "common/CommitGroup.hpp"
 
-#include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <new>
-#include <vector>
+#include <utility>
 
 #include "common/CodecError.hpp"
+#include "common/TemporaryFiles.hpp"
 
 namespace meshcodec {
 
 namespace {
 
-namespace fs = std::filesystem;
+// The file system cannot exchange two names, or the system does not know the call.
+bool noExchangeHere(int error) { return error == EINVAL || error == ENOSYS; }
 
-// The temporary files and directories that exist, for the handler of the stop signals
-// to remove. The list is changed only while those signals are blocked, so the handler
-// never sees it half updated; it is never freed, as the handler may run while the
-// program exits.
-struct TemporaryList {
-  std::vector<char*> paths;  // null in a free entry
-  std::vector<std::size_t> freeEntries;
-};
-TemporaryList* temporaries = nullptr;
-
-// The signals whose default action ends the process and that a user or a shell
-// sends to stop a command: an interrupt, a termination, a closed terminal, the
-// terminal's quit key, and a write to a pipe whose reader has gone (the output, or
-// standard output, piped on).
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-
-sigset_t stopSignals() {
-  sigset_t all;
-  sigemptyset(&all);
-  for (const int signal : kStopSignals) sigaddset(&all, signal);
-  return all;
+[[noreturn]] void refused(int error, const OutputFile& file) {
+  throw IoFailure(systemReason("cannot replace the output file", error), file.target());
 }
-
-extern "C" void removeTemporariesAndStop(int signal) {
-  // Only async-signal-safe calls. The files go first, then the directories that held
-  // them. SA_RESETHAND has restored the default action, so the signal raised again
-  // stops the process as soon as the handler returns.
-  for (char* path : temporaries->paths) {
-    if (path != nullptr) unlink(path);
-  }
-  for (char* path : temporaries->paths) {
-    if (path != nullptr) rmdir(path);
-  }
-  raise(signal);
-}
-
-// Installs the handler for each signal whose action is still the default one: a
-// signal that the caller of the program ignores stays ignored.
-void installHandler() {
-  for (const int signal : kStopSignals) {
-    struct sigaction current {};
-    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-    struct sigaction action {};
-    action.sa_handler = removeTemporariesAndStop;
-    action.sa_mask = stopSignals();
-    action.sa_flags = SA_RESETHAND;
-    sigaction(signal, &action, nullptr);
-  }
-}
-
-// What a target was before the group's renames, and so how to put it back.
-enum class Before : char {
-  Missing,  // removed
-  Kept,     // its hard link renamed back
-  Lost,     // nothing to do: written directly, or no link could be made
-};
 
 }  // namespace
 
-SignalsHeld::SignalsHeld() {
-  const sigset_t stops = stopSignals();
-  sigprocmask(SIG_BLOCK, &stops, &previous);
-}
-
-SignalsHeld::~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
-
 CommitGroup::~CommitGroup() {
   members.clear();  // each removes its temporary file unless committed
-  removeDirectories();
+  removeHiddenDirectories();
 }
 
 OutputFile& CommitGroup::add(std::string target) {
-  members.push_back(OutputFile(std::move(target), this));
+  OutputTarget placement = OutputTarget::of(target, &resolved);
+  std::shared_ptr<const Directory> directory;
+  std::string temporary;
+  if (placement.kind == OutputTarget::Replace) {
+    directory = hiddenBeside(placement.directory, target);
+    // Named after its target: once exchanged, the name holds the replaced file, and
+    // a person who finds the directory after a SIGKILL can tell whose file it is.
+    temporary = placement.name;
+  }
+  members.emplace_back(std::move(target), std::move(placement), std::move(directory), std::move(temporary));
   return members.back();
+}
+
+std::shared_ptr<const Directory> CommitGroup::hiddenBeside(const std::shared_ptr<const Directory>& directory,
+                                                           const std::string& target) {
+  for (const Hidden& made : hidden) {
+    if (made.parent->device() == directory->device() && made.parent->inode() == directory->inode()) {
+      return made.directory;
+    }
+  }
+  requireWritableDirectory(*directory, target);
+  const SignalsHeld held;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+    std::string name = temporaryName();
+    if (mkdirat(directory->descriptor(), name.c_str(), 0700) != 0) {
+      error = errno;
+      continue;
+    }
+    Hidden made{directory, std::move(name), nullptr, -1};
+    try {
+      made.entry = addTemporary(directory->descriptor(), made.name, true);
+      const int descriptor =
+          openat(directory->descriptor(), made.name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), target);
+      made.directory = std::make_shared<const Directory>(descriptor, directory->pathOf(made.name));
+      hidden.push_back(made);
+    } catch (...) {
+      unlinkat(directory->descriptor(), made.name.c_str(), AT_REMOVEDIR);
+      dropTemporary(made.entry);
+      throw;
+    }
+    return made.directory;
+  }
+  throw IoFailure(systemReason("cannot create the output file", error), target);
+}
+
+CommitGroup::Placed CommitGroup::place(OutputFile& file) {
+  if (!file.hasTemporary()) {
+    file.commit();  // written directly: closing it is all
+    return Placed::Direct;
+  }
+  const int from = file.temporaryDirectory().descriptor();
+  const char* temporary = file.temporary().c_str();
+  const int to = file.placement().directory->descriptor();
+  const char* name = file.placement().name.c_str();
+  struct stat info {};
+  if (fstatat(to, name, &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+    // A name that appears meanwhile is another writer's file, not to be replaced.
+    if (renameat2(from, temporary, to, name, RENAME_NOREPLACE) == 0) return Placed::Created;
+    if (!noExchangeHere(errno)) refused(errno, file);
+    if (linkat(from, temporary, to, name, 0) == 0) {
+      unlinkat(from, temporary, 0);
+      return Placed::Created;
+    }
+    if (errno == EEXIST) refused(errno, file);
+    // Nor hard links: the plain rename, which may replace a name that appeared.
+    if (renameat(from, temporary, to, name) != 0) refused(errno, file);
+    return Placed::Created;
+  }
+  // A rename refuses to put a file over a directory; an exchange would not.
+  if (S_ISDIR(info.st_mode)) refused(EISDIR, file);
+  if (renameat2(from, temporary, to, name, RENAME_EXCHANGE) == 0) return Placed::Exchanged;
+  if (!noExchangeHere(errno)) refused(errno, file);
+  // Without the exchange the replaced file keeps a hard link under the temporary's
+  // name, which the written file leaves for a name of its own first.
+  const std::string aside = temporaryName();
+  if (renameat(from, temporary, from, aside.c_str()) != 0) refused(errno, file);
+  if (linkat(to, name, from, temporary, 0) != 0) {
+    const int error = errno;
+    renameat(from, aside.c_str(), from, temporary);
+    throw IoFailure(systemReason("cannot replace the output file: it can be neither exchanged nor linked to be put "
+                                 "back should another output fail",
+                                 error),
+                    file.target());
+  }
+  if (renameat(from, aside.c_str(), to, name) != 0) {
+    const int error = errno;
+    unlinkat(from, temporary, 0);
+    renameat(from, aside.c_str(), from, temporary);
+    refused(error, file);
+  }
+  return Placed::Linked;
+}
+
+void CommitGroup::putBack(OutputFile& file, Placed placed) noexcept {
+  if (placed == Placed::Direct) return;
+  const int from = file.temporaryDirectory().descriptor();
+  const char* temporary = file.temporary().c_str();
+  const int to = file.placement().directory->descriptor();
+  const char* name = file.placement().name.c_str();
+  switch (placed) {
+    case Placed::Exchanged:
+      // The written file is back under the temporary's name, for the member to remove.
+      if (renameat2(from, temporary, to, name, RENAME_EXCHANGE) == 0) return;
+      break;
+    case Placed::Linked:
+      if (renameat(from, temporary, to, name) == 0) return;
+      break;
+    case Placed::Created:
+      unlinkat(to, name, 0);
+      return;
+    case Placed::Direct:
+      return;
+  }
+  // The replaced file could not be put back: it stays, with its content, in the
+  // hidden directory under its target's name, which the member must not remove.
+  file.release();
 }
 
 void CommitGroup::commit() {
   if (committed) throw Misuse("output group committed twice");
   committed = true;
   for (OutputFile& file : members) file.close();
-  std::vector<Before> before;
-  before.reserve(members.size());
+  std::vector<Placed> placed;
+  placed.reserve(members.size());
   const SignalsHeld held;
-  std::size_t done = 0;
   try {
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      const std::string& place = members[i].placePath;
-      struct stat info {};
-      if (place.empty()) before.push_back(Before::Lost);
-      else if (lstat(place.c_str(), &info) != 0 && errno == ENOENT) before.push_back(Before::Missing);
-      // A file system without hard links still gets its outputs, as a lone output would.
-      else before.push_back(link(place.c_str(), keptName(i).c_str()) == 0 ? Before::Kept : Before::Lost);
-    }
-    for (; done < members.size(); ++done) members[done].commit();
+    for (OutputFile& file : members) placed.push_back(place(file));
   } catch (...) {
-    // The members before `done` are in place: put back what they replaced. A link
-    // that cannot be renamed back stays, with the old content, in the hidden directory.
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      const std::string& place = members[i].placePath;
-      if (before[i] == Before::Kept && i < done) std::rename(keptName(i).c_str(), place.c_str());
-      else if (before[i] == Before::Kept) unlink(keptName(i).c_str());
-      else if (before[i] == Before::Missing && i < done) unlink(place.c_str());
-    }
+    for (std::size_t i = placed.size(); i-- > 0;) putBack(members[i], placed[i]);
     members.clear();
-    removeDirectories();
+    removeHiddenDirectories();
     throw;
   }
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    if (before[i] == Before::Kept) unlink(keptName(i).c_str());
-  }
-  removeDirectories();
-}
-
-const std::string& CommitGroup::directoryBeside(const std::string& place, const std::string& target) {
-  const fs::path parent = fs::path(place).parent_path();
-  const auto found = directories.find(parent.string());
-  if (found != directories.end()) return found->second.path;
-  Directory& made = directories[parent.string()];
-  const SignalsHeld held;
-  int lastError = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    made.path = (parent / temporaryName()).string();
-    if (mkdir(made.path.c_str(), 0700) == 0) {
-      try {
-        made.slot = addTemporary(made.path);
-      } catch (...) {
-        rmdir(made.path.c_str());
-        directories.erase(parent.string());
-        throw;
-      }
-      return made.path;
+  // Every file is in place: the replaced ones go.
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    OutputFile& file = members[i];
+    if (placed[i] == Placed::Exchanged || placed[i] == Placed::Linked) {
+      unlinkat(file.temporaryDirectory().descriptor(), file.temporary().c_str(), 0);
     }
-    lastError = errno;
-    if (lastError != EEXIST) break;
+    file.release();
   }
-  directories.erase(parent.string());
-  throw IoFailure(systemReason("cannot create the output file", lastError), target);
+  removeHiddenDirectories();
 }
 
-std::string CommitGroup::keptName(std::size_t index) {
-  const fs::path parent = fs::path(members[index].placePath).parent_path();
-  return directories.at(parent.string()).path + "/" + std::to_string(index) + ".old";
-}
-
-void CommitGroup::removeDirectories() noexcept {
+void CommitGroup::removeHiddenDirectories() noexcept {
   const SignalsHeld held;
-  for (const auto& entry : directories) {
-    rmdir(entry.second.path.c_str());
-    dropTemporary(entry.second.slot);
+  for (Hidden& made : hidden) {
+    made.directory.reset();
+    unlinkat(made.parent->descriptor(), made.name.c_str(), AT_REMOVEDIR);
+    dropTemporary(made.entry);
   }
-  directories.clear();
-}
-
-std::string temporaryName() {
-  static unsigned counter = 0;
-  return ".meshcodec-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
-}
-
-std::ptrdiff_t addTemporary(const std::string& path) {
-  if (temporaries == nullptr) {
-    temporaries = new TemporaryList;
-    installHandler();
-  }
-  std::vector<char*>& paths = temporaries->paths;
-  std::vector<std::size_t>& freeEntries = temporaries->freeEntries;
-  if (freeEntries.empty()) {
-    paths.push_back(nullptr);
-    freeEntries.push_back(paths.size() - 1);
-    // Room for every entry to be free, so that dropTemporary cannot fail.
-    freeEntries.reserve(paths.size());
-  }
-  char* copy = strdup(path.c_str());
-  if (copy == nullptr) throw std::bad_alloc();
-  const std::size_t entry = freeEntries.back();
-  freeEntries.pop_back();
-  paths[entry] = copy;
-  return static_cast<std::ptrdiff_t>(entry);
-}
-
-void dropTemporary(std::ptrdiff_t entry) {
-  if (entry < 0) return;
-  char*& path = temporaries->paths[static_cast<std::size_t>(entry)];
-  std::free(path);
-  path = nullptr;
-  temporaries->freeEntries.push_back(static_cast<std::size_t>(entry));
+  hidden.clear();
 }
 
 }  // namespace meshcodec

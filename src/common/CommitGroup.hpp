@@ -1,20 +1,18 @@
 #pragma once
-// The outputs of one command that replace their targets together, all or none, and
-// the stop signals that a user or a shell sends (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
-// SIGPIPE). A group's members keep their temporary files in one hidden directory
-// beside their targets (one per directory that targets are in), so that what a
-// SIGKILL can leave is that one entry. A stop signal that comes while a group is
-// renamed into place acts once the last file is in place; one that comes at any
-// other time removes every temporary file and directory before the process ends.
-
-#include <signal.h>
+// The outputs of one command that replace their targets together, all or none. A
+// group's members keep their temporary files in one hidden directory beside their
+// targets (one per directory that targets are in), each named after its target, so
+// that what a SIGKILL can leave is that one entry. The stop signals wait while the
+// group is put in place, and act once the last file is.
 
 #include <cstddef>
 #include <deque>
-#include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/OutputFile.hpp"
+#include "common/OutputTarget.hpp"
 
 namespace meshcodec {
 
@@ -32,56 +30,44 @@ class CommitGroup {
   // for the group's lifetime.
   OutputFile& add(std::string target);
 
-  // Closes every member, then renames every one into place while the stop signals
-  // wait. Each file to be replaced first gets a hard link in the group's directory;
-  // when the kernel refuses a rename, the targets already replaced are put back (the
-  // link renamed back, a target that did not exist removed) and IoFailure names the
-  // refused output. IoFailure from a member's close() replaces nothing. Misuse when
-  // called twice.
+  // Closes every member, then puts every one in place while the stop signals wait.
+  // A file that replaces another is exchanged with it, so that the replaced file
+  // takes its name in the group's directory until the last is in place; one without
+  // a file to replace is renamed onto a name that must still be free. When a rename
+  // is refused, the targets already replaced are put back (exchanged again, or
+  // removed when new) and IoFailure names the refused output. Where the file system
+  // cannot exchange two names, the replaced file keeps a hard link instead, and a
+  // file that can be neither exchanged nor linked is a refused rename. IoFailure from
+  // a member's close() replaces nothing. Misuse when called twice.
   void commit();
 
  private:
-  friend class OutputFile;
+  // The group's directory beside the targets in `directory`; made on first use.
+  // IoFailure naming `target` when it cannot be made.
+  std::shared_ptr<const Directory> hiddenBeside(const std::shared_ptr<const Directory>& directory,
+                                                const std::string& target);
+  void removeHiddenDirectories() noexcept;
 
-  // The group's directory beside `place`, the file a member replaces; made on first
-  // use. IoFailure naming `target` when it cannot be made.
-  const std::string& directoryBeside(const std::string& place, const std::string& target);
-  // Where the replaced file of member `index` is kept during the commit.
-  std::string keptName(std::size_t index);
-  void removeDirectories() noexcept;
-
-  struct Directory {
-    std::string path;
-    std::ptrdiff_t slot = -1;  // its entry among those a signal removes
+  // How a member was put in place, and so how to put its target back.
+  enum class Placed : char {
+    Direct,     // written directly: nothing to put back
+    Exchanged,  // the replaced file has the temporary's name
+    Linked,     // the replaced file has a hard link of the temporary's name
+    Created,    // no file was replaced: remove the new one
   };
-  std::deque<OutputFile> members;       // a deque keeps references to them valid
-  std::map<std::string, Directory> directories;  // by the directory of the targets
+  Placed place(OutputFile& file);
+  void putBack(OutputFile& file, Placed placed) noexcept;
+
+  struct Hidden {
+    std::shared_ptr<const Directory> parent;
+    std::string name;
+    std::shared_ptr<const Directory> directory;
+    std::ptrdiff_t entry = -1;  // its entry among those a signal removes
+  };
+  std::deque<OutputFile> members;  // a deque keeps references to them valid
+  std::vector<Hidden> hidden;      // one per directory of targets, in the order made
+  OutputTarget::Cache resolved;    // the frames of an animation share their directory
   bool committed = false;
 };
-
-// Blocks the stop signals for its lifetime, around a change of the temporary files.
-class SignalsHeld {
- public:
-  SignalsHeld();
-  ~SignalsHeld();
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous;
-};
-
-// A new hidden name for a temporary file or directory: ".meshcodec-<pid>-<n>.tmp".
-std::string temporaryName();
-// The most that a temporary's path adds to the path of its target's directory: a
-// group's directory and a name in it.
-constexpr std::size_t kTemporaryPathRoom = 80;
-
-// The temporary files and directories that a stop signal removes. Both are called
-// with the signals held; the first installs the handler of the stop signals on its
-// first call. Returns the path's entry, which dropTemporary frees (a negative entry
-// is none).
-std::ptrdiff_t addTemporary(const std::string& path);
-void dropTemporary(std::ptrdiff_t entry);
 
 }  // namespace meshcodec

@@ -7,50 +7,17 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <streambuf>
 #include <utility>
 
 #include "common/CodecError.hpp"
-#include "common/CommitGroup.hpp"
-#include "common/OutputTarget.hpp"
+#include "common/TemporaryFiles.hpp"
 
 namespace meshcodec {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// Creates a new file in `directory` ("" for the working directory) with the given
-// permissions and returns its descriptor, the file registered for removal on a
-// signal. The name is short, so that it is legal wherever the target's name is;
-// O_EXCL refuses names that exist, so a leftover of an earlier run or a concurrent
-// writer is never reused.
-int createTemporaryIn(const fs::path& directory, const std::string& target, mode_t mode, std::string& temporary,
-                      std::ptrdiff_t& slot) {
-  int lastError = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = (directory / temporaryName()).string();
-    const SignalsHeld held;
-    const int descriptor = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (descriptor >= 0) {
-      try {
-        slot = addTemporary(candidate);
-      } catch (...) {
-        ::close(descriptor);
-        unlink(candidate.c_str());
-        throw;
-      }
-      temporary = candidate;
-      return descriptor;
-    }
-    lastError = errno;
-    if (lastError != EEXIST) break;
-  }
-  throw IoFailure(systemReason("cannot create the output file", lastError), target);
-}
 
 // The extended attribute that holds a file's access ACL.
 constexpr const char* kAccessAcl = "system.posix_acl_access";
@@ -64,10 +31,10 @@ constexpr const char* kAccessAcl = "system.posix_acl_access";
 void takeAccessAcl(int descriptor, const std::string& place, const std::string& target) {
   std::string acl;
   for (;;) {
-    const ssize_t size = getxattr(place.c_str(), kAccessAcl, nullptr, 0);
+    const ssize_t size = lgetxattr(place.c_str(), kAccessAcl, nullptr, 0);
     if (size < 0) break;
     acl.resize(static_cast<std::size_t>(size));
-    const ssize_t read = getxattr(place.c_str(), kAccessAcl, acl.data(), acl.size());
+    const ssize_t read = lgetxattr(place.c_str(), kAccessAcl, acl.data(), acl.size());
     if (read >= 0) {
       acl.resize(static_cast<std::size_t>(read));
       if (fsetxattr(descriptor, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
@@ -172,27 +139,70 @@ class OutputFile::Descriptor : public std::streambuf {
   char buffer[1 << 16];
 };
 
-OutputFile::OutputFile(std::string target, CommitGroup* group) : targetPath(std::move(target)) {
-  const OutputTarget placement = OutputTarget::of(targetPath);
+namespace {
+
+// Creates the temporary file as the entry `name` of `directory` with the given
+// permissions (O_EXCL: never a name that exists) and registers it for removal by a
+// stop signal; returns its descriptor and entry, or the descriptor -1 with errno set.
+int createTemporary(const Directory& directory, const std::string& name, mode_t mode, std::ptrdiff_t& entry) {
+  const SignalsHeld held;
+  const int descriptor =
+      openat(directory.descriptor(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (descriptor < 0) return -1;
+  try {
+    entry = addTemporary(directory.descriptor(), name, false);
+  } catch (...) {
+    ::close(descriptor);
+    unlinkat(directory.descriptor(), name.c_str(), 0);
+    throw;
+  }
+  return descriptor;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string target)
+    : OutputFile(target, OutputTarget::of(target), nullptr, std::string()) {}
+
+OutputFile::OutputFile(std::string target, OutputTarget placement,
+                       std::shared_ptr<const Directory> temporaryDirectory, std::string temporary)
+    : targetPath(std::move(target)), placement_(std::move(placement)) {
   int descriptor = -1;
-  switch (placement.kind) {
+  switch (placement_.kind) {
     case OutputTarget::Replace: {
-      placePath = placement.path;
-      requireFileName(placePath, targetPath);
+      const Directory& directory = *placement_.directory;
       struct stat replaced {};
       bool replaces = false;
       // Only a name that does not exist is a new file: one that cannot be examined
       // (too long a name, a size beyond the offsets) would lose its mode and owner.
-      if (stat(placePath.c_str(), &replaced) == 0) replaces = S_ISREG(replaced.st_mode);
-      else if (errno != ENOENT) throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
-      const fs::path directory = group ? fs::path(group->directoryBeside(placePath, targetPath))
-                                       : fs::path(placePath).parent_path();
+      if (fstatat(directory.descriptor(), placement_.name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0) {
+        replaces = S_ISREG(replaced.st_mode);
+      } else if (errno != ENOENT) {
+        throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+      }
       // A new file gets what the umask leaves of 0666; a replacement is private until
       // it has the replaced file's owner and mode, never more open than that file.
-      descriptor = createTemporaryIn(directory, targetPath, replaces ? 0600 : 0666, temporaryPath, slot);
+      const mode_t mode = replaces ? 0600 : 0666;
+      if (temporaryDirectory) {
+        temporaryDirectory_ = std::move(temporaryDirectory);
+        descriptor = createTemporary(*temporaryDirectory_, temporary, mode, entry);
+        if (descriptor >= 0) temporary_ = std::move(temporary);
+      } else {
+        // Beside the target, under a hidden name of its own.
+        requireWritableDirectory(directory, targetPath);
+        temporaryDirectory_ = placement_.directory;
+        for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+          std::string name = meshcodec::temporaryName();
+          descriptor = createTemporary(directory, name, mode, entry);
+          if (descriptor >= 0) temporary_ = std::move(name);
+          else if (errno != EEXIST) break;
+        }
+      }
+      if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
       if (replaces) {
         try {
-          modeAfterWriting = takeOwnerAndMode(descriptor, placePath, replaced, targetPath);
+          modeAfterWriting = takeOwnerAndMode(descriptor, stablePathOf(directory, placement_.name), replaced,
+                                              targetPath);
         } catch (...) {
           ::close(descriptor);
           discard();
@@ -205,13 +215,17 @@ OutputFile::OutputFile(std::string target, CommitGroup* group) : targetPath(std:
       // What the program has printed on standard output goes first, as it would
       // on a terminal.
       std::cout.flush();
-      descriptor = fcntl(placement.descriptor, F_DUPFD_CLOEXEC, 0);
+      descriptor = fcntl(placement_.descriptor, F_DUPFD_CLOEXEC, 0);
       break;
-    case OutputTarget::Direct:
+    case OutputTarget::Direct: {
       // Appending writes after what a file behind a /proc name already holds; a
-      // device or a FIFO ignores it.
-      descriptor = open(placement.path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC);
+      // device or a FIFO ignores it. Only a /proc name may be a link (to what a
+      // process has open).
+      const Directory& directory = *placement_.directory;
+      descriptor = openat(directory.descriptor(), placement_.name.c_str(),
+                          O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | (directory.onProc() ? 0 : O_NOFOLLOW));
       break;
+    }
   }
   if (descriptor < 0) {
     const int error = errno;
@@ -231,14 +245,15 @@ std::ostream& OutputFile::stream() { return out->out(); }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : targetPath(std::move(other.targetPath)),
-      placePath(std::move(other.placePath)),
-      temporaryPath(std::move(other.temporaryPath)),
+      placement_(std::move(other.placement_)),
+      temporaryDirectory_(std::move(other.temporaryDirectory_)),
+      temporary_(std::move(other.temporary_)),
       out(std::move(other.out)),
-      slot(other.slot),
+      entry(other.entry),
       modeAfterWriting(other.modeAfterWriting),
       state(other.state) {
-  other.temporaryPath.clear();
-  other.slot = -1;
+  other.temporary_.clear();
+  other.entry = -1;
   other.state = State::Committed;  // nothing left to remove
 }
 
@@ -246,15 +261,25 @@ OutputFile::~OutputFile() {
   if (state != State::Committed) discard();
 }
 
+void OutputFile::dropTemporaryEntry() noexcept {
+  dropTemporary(entry);
+  entry = -1;
+  temporary_.clear();
+}
+
 void OutputFile::discard() noexcept {
   out.reset();
   state = State::Failed;
-  if (temporaryPath.empty()) return;
+  if (temporary_.empty()) return;
   const SignalsHeld held;
-  unlink(temporaryPath.c_str());
-  dropTemporary(slot);
-  slot = -1;
-  temporaryPath.clear();
+  unlinkat(temporaryDirectory_->descriptor(), temporary_.c_str(), 0);
+  dropTemporaryEntry();
+}
+
+void OutputFile::release() noexcept {
+  const SignalsHeld held;
+  dropTemporaryEntry();
+  state = State::Committed;
 }
 
 void OutputFile::close() {
@@ -271,7 +296,9 @@ void OutputFile::close() {
   // A directory would refuse the rename; finding it now keeps the other files of a
   // group from being replaced before it.
   struct stat info {};
-  if (!placePath.empty() && stat(placePath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (placement_.kind == OutputTarget::Replace &&
+      fstatat(placement_.directory->descriptor(), placement_.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(info.st_mode)) {
     discard();
     throw IoFailure(systemReason("cannot replace the output file", EISDIR), targetPath);
   }
@@ -281,16 +308,15 @@ void OutputFile::close() {
 void OutputFile::commit() {
   if (state == State::Committed) throw Misuse("output file committed twice", targetPath);
   close();
-  if (!temporaryPath.empty()) {
+  if (!temporary_.empty()) {
     const SignalsHeld held;
-    if (std::rename(temporaryPath.c_str(), placePath.c_str()) != 0) {
+    if (renameat(temporaryDirectory_->descriptor(), temporary_.c_str(), placement_.directory->descriptor(),
+                 placement_.name.c_str()) != 0) {
       const int error = errno;
       discard();
       throw IoFailure(systemReason("cannot replace the output file", error), targetPath);
     }
-    dropTemporary(slot);
-    slot = -1;
-    temporaryPath.clear();
+    dropTemporaryEntry();
   }
   state = State::Committed;
 }

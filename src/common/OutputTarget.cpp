@@ -15,18 +15,18 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
 #include "common/CodecError.hpp"
-#include "common/CommitGroup.hpp"
 
 namespace meshcodec {
 
 namespace {
 
-namespace fs = std::filesystem;
+// The most links followed while resolving one name, as the kernel allows.
+constexpr int kMaxLinks = 40;
 
 // The descriptors open when recordOpenDescriptors() was called, in increasing order.
 bool descriptorsRecorded = false;
@@ -37,50 +37,113 @@ bool openAtStart(int descriptor) {
          std::binary_search(descriptorsAtStart.begin(), descriptorsAtStart.end(), descriptor);
 }
 
-bool onProcFileSystem(const std::string& path) {
-  std::string directory = fs::path(path).parent_path().string();
-  if (directory.empty()) directory = ".";
-  struct statfs info {};
-  return statfs(directory.c_str(), &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+[[noreturn]] void cannotCreate(int error, const std::string& target) {
+  throw IoFailure(systemReason("cannot create the output file", error), target);
 }
 
-bool sameFile(const std::string& a, const char* b) {
-  struct stat first {}, second {};
-  return stat(a.c_str(), &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
+std::shared_ptr<const Directory> openDirectory(int at, const char* name, std::string path, const std::string& target) {
+  const int descriptor = openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) cannotCreate(errno, target);
+  return std::make_shared<const Directory>(descriptor, std::move(path));
 }
 
-// A name in this process's descriptor directory, whatever way leads there. The
-// thread's own directory is another one with the same descriptors.
-int ownDescriptor(const std::string& path) {
-  const fs::path name(path);
-  const std::string number = name.filename().string();
-  if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) return -1;
-  std::string directory = name.parent_path().string();
-  if (directory.empty()) directory = ".";
-  return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::stoi(number)
-                                                                                                : -1;
+bool sameFile(const Directory& directory, const char* path) {
+  struct stat info {};
+  return stat(path, &info) == 0 && info.st_dev == directory.device() && info.st_ino == directory.inode();
 }
 
-// A link in a sticky, world-writable directory (such as /tmp) may have been planted
-// by another user to send the output onto a file of that user's choosing. As the
-// kernel's rule for protected links has it, such a link is followed only when it
-// belongs to this user or to the directory's owner: the walk below follows links
-// itself, so the kernel's rule would never apply, whatever the machine's setting.
-void requireLinkOfThisUser(const std::string& link, const struct stat& linkInfo, const std::string& target) {
-  const mode_t shared = S_ISVTX | S_IWOTH;
-  struct stat directory {};
-  if (stat(directoryOf(link).c_str(), &directory) != 0) {
-    throw IoFailure(systemReason(("cannot follow the symbolic link " + link).c_str(), errno), target);
-  }
-  if ((directory.st_mode & shared) != shared || linkInfo.st_uid == geteuid() ||
-      linkInfo.st_uid == directory.st_uid) {
-    return;
-  }
-  throw IoFailure("will not follow the symbolic link " + link +
-                      ": it is in a sticky world-writable directory and belongs to neither this user nor "
-                      "the directory's owner",
+// The descriptor that `name` in `directory` stands for when the directory is this
+// process's descriptor directory (the thread's own is another with the same
+// descriptors), -1 otherwise.
+int ownDescriptor(const Directory& directory, const std::string& name) {
+  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::atoi(name.c_str())
+                                                                                            : -1;
+}
+
+// Another user may plant entries in a sticky, world-writable directory such as /tmp,
+// to send the output onto a file of that user's choosing (a link) or to a reader of
+// that user's (a FIFO). As the kernel's rules for protected links and FIFOs have it,
+// whatever the machine's settings, such an entry is used only when it belongs to this
+// user or to the directory's owner. The walk follows links itself, so the kernel's
+// rule would never apply to them.
+void requireEntryOfThisUser(const Directory& directory, const std::string& name, const struct stat& info,
+                            const char* verb, const std::string& target) {
+  if (!directory.shared() || info.st_uid == geteuid() || info.st_uid == directory.owner()) return;
+  throw IoFailure(std::string("will not ") + verb + " " + directory.pathOf(name) +
+                      ": it is in a sticky world-writable directory and belongs to neither this user nor the "
+                      "directory's owner",
                   target);
+}
+
+// The last component of `path` and the part before it (with its slash, so that "/x"
+// keeps the root); no slash, an empty directory part.
+std::pair<std::string_view, std::string_view> splitLast(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {{}, path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+bool isFileName(std::string_view name) { return !name.empty() && name != "." && name != ".."; }
+
+// Walks the directories of `path` from `from` (from the root for an absolute path, from
+// the working directory when `from` is null), each of them, links to them included,
+// and returns the last. Links count against `links`.
+std::shared_ptr<const Directory> walkDirectories(std::shared_ptr<const Directory> from, std::string_view path,
+                                                 int& links, const std::string& target);
+
+// Follows the link `name` of `directory` to a directory, as a directory part of a name.
+std::shared_ptr<const Directory> followToDirectory(const std::shared_ptr<const Directory>& directory,
+                                                   const std::string& name, const struct stat& info, int& links,
+                                                   const std::string& target);
+
+std::string readLink(const Directory& directory, const std::string& name, const struct stat& info, int& links,
+                     const std::string& target) {
+  requireEntryOfThisUser(directory, name, info, "follow the symbolic link", target);
+  if (++links > kMaxLinks) cannotCreate(ELOOP, target);
+  std::string text(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1, '\0');
+  for (;;) {
+    const ssize_t length = readlinkat(directory.descriptor(), name.c_str(), text.data(), text.size());
+    if (length < 0) {
+      throw IoFailure(systemReason(("cannot read the symbolic link " + directory.pathOf(name)).c_str(), errno),
+                      target);
+    }
+    if (static_cast<std::size_t>(length) < text.size()) {
+      text.resize(static_cast<std::size_t>(length));
+      return text;
+    }
+    text.resize(2 * text.size());  // a link of /proc states no size; it grew since
+  }
+}
+
+std::shared_ptr<const Directory> walkDirectories(std::shared_ptr<const Directory> from, std::string_view path,
+                                                 int& links, const std::string& target) {
+  std::shared_ptr<const Directory> directory = std::move(from);
+  if (!path.empty() && path[0] == '/') directory = openDirectory(AT_FDCWD, "/", "/", target);
+  else if (!directory) directory = openDirectory(AT_FDCWD, ".", "", target);
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    const std::string name(path.substr(0, slash));
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+    if (name.empty() || name == ".") continue;
+    struct stat info {};
+    if (fstatat(directory->descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) cannotCreate(errno, target);
+    if (S_ISLNK(info.st_mode)) {
+      directory = followToDirectory(directory, name, info, links, target);
+    } else if (S_ISDIR(info.st_mode)) {
+      directory = openDirectory(directory->descriptor(), name.c_str(), directory->pathOf(name), target);
+    } else {
+      cannotCreate(ENOTDIR, target);
+    }
+  }
+  return directory;
+}
+
+std::shared_ptr<const Directory> followToDirectory(const std::shared_ptr<const Directory>& directory,
+                                                   const std::string& name, const struct stat& info, int& links,
+                                                   const std::string& target) {
+  const std::string text = readLink(*directory, name, info, links, target);
+  return walkDirectories(directory, text, links, target);
 }
 
 // Whether the process may replace other users' files in a sticky directory: it has
@@ -92,76 +155,118 @@ bool mayOverrideOwners() {
   return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
 }
 
-// Whether the file or directory is immutable or append-only, as far as its flags can
-// be read (a file this user cannot read, or a file system without such flags, says no).
-bool immutableOrAppendOnly(const std::string& path) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// Whether the entry `name` of the directory (the directory itself for an empty name)
+// is immutable or append-only. statx reads the flags without opening the entry, so
+// that an entry this user may not read is checked too; where the system lacks it,
+// they are read through a descriptor. A file system without such flags says no.
+bool immutableOrAppendOnly(int directory, const char* name) {
+  struct statx info {};
+  const int flags = AT_SYMLINK_NOFOLLOW | (*name == '\0' ? AT_EMPTY_PATH : 0);
+  if (statx(directory, name, flags, 0, &info) == 0) {
+    return (info.stx_attributes & (STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND)) != 0;
+  }
+  if (errno != ENOSYS) return false;
+  const int descriptor =
+      openat(directory, *name == '\0' ? "." : name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0) return false;
-  int flags = 0;
-  const bool fixed = ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+  int inodeFlags = 0;
+  const bool fixed =
+      ioctl(descriptor, FS_IOC_GETFLAGS, &inodeFlags) == 0 && (inodeFlags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
   close(descriptor);
   return fixed;
 }
 
 // What the kernel would refuse, found before the work: IoFailure naming `target` when
-// the name of `place` is longer than its file system allows, the path of `place` or
-// of a temporary beside it is too long, `place` exists but cannot be examined, is a
-// directory, is immutable or append-only, or is another user's file in a sticky
-// directory (`directory`, already found writable) that the process may not replace.
-void requireReplaceable(const std::string& place, const std::string& target, const struct stat& directory) {
-  const std::string parent = directoryOf(place);
-  const long nameMax = pathconf(parent.c_str(), _PC_NAME_MAX);
-  const std::size_t nameLength = fs::path(place).filename().string().size();
-  if ((nameMax > 0 && nameLength > static_cast<std::size_t>(nameMax)) || place.size() >= PATH_MAX ||
-      parent.size() + kTemporaryPathRoom >= PATH_MAX) {
-    throw IoFailure(systemReason("cannot create the output file", ENAMETOOLONG), target);
-  }
+// the entry `name` of `directory` (already found writable) is longer than its file
+// system allows, exists but cannot be examined, is a directory, is immutable or
+// append-only, or is another user's file in a sticky directory that the process may
+// not replace.
+void requireReplaceable(const Directory& directory, const std::string& name, const std::string& target) {
+  const long nameMax = fpathconf(directory.descriptor(), _PC_NAME_MAX);
+  if (nameMax > 0 && name.size() > static_cast<std::size_t>(nameMax)) cannotCreate(ENAMETOOLONG, target);
   struct stat info {};
-  if (lstat(place.c_str(), &info) != 0) {
+  if (fstatat(directory.descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) return;  // a new file
-    throw IoFailure(systemReason("cannot create the output file", errno), target);
+    cannotCreate(errno, target);
   }
   if (S_ISDIR(info.st_mode)) throw IoFailure(systemReason("cannot replace the output file", EISDIR), target);
   // The kernel's rule for renaming onto a name in a sticky directory.
-  if ((directory.st_mode & S_ISVTX) && info.st_uid != geteuid() && directory.st_uid != geteuid() &&
-      !mayOverrideOwners()) {
+  struct stat parent {};
+  if (fstat(directory.descriptor(), &parent) == 0 && (parent.st_mode & S_ISVTX) && info.st_uid != geteuid() &&
+      parent.st_uid != geteuid() && !mayOverrideOwners()) {
     throw IoFailure("cannot replace the output file: it belongs to another user in a sticky directory", target);
   }
-  if (immutableOrAppendOnly(place)) {
+  if (immutableOrAppendOnly(directory.descriptor(), name.c_str())) {
     throw IoFailure("cannot replace the output file: it is immutable or append-only", target);
   }
 }
 
 }  // namespace
 
-// Symbolic links are followed to the end of their chain, relative ones from the
-// link's directory, as the system follows them, and only where the system's rule for
-// links in shared directories would follow them.
-OutputTarget OutputTarget::of(const std::string& target) {
-  constexpr int kMaxLinks = 40;
-  std::string path = target;
-  for (int links = 0;; ++links) {
-    if (onProcFileSystem(path)) {
-      const int descriptor = ownDescriptor(path);
-      if (descriptor < 0) return {Direct, target, -1};
+Directory::Directory(int descriptor, std::string path) : descriptor_(descriptor), path_(std::move(path)) {
+  struct stat info {};
+  if (fstat(descriptor_, &info) == 0) {
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    owner_ = info.st_uid;
+    shared_ = (info.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  }
+  struct statfs system {};
+  onProc_ = fstatfs(descriptor_, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
+}
+
+Directory::~Directory() { close(descriptor_); }
+
+std::string Directory::pathOf(const std::string& name) const {
+  if (path_.empty()) return name;
+  return path_.back() == '/' ? path_ + name : path_ + "/" + name;
+}
+
+// Each directory part is opened in the one before it, never by its whole path, and
+// each link met on the way is read and walked in turn, under the rule for links in
+// shared directories.
+OutputTarget OutputTarget::of(const std::string& target, Cache* cache) {
+  // A name that no system call would take; the walk below could, but no other
+  // program could then read the output.
+  if (target.size() >= PATH_MAX) cannotCreate(ENAMETOOLONG, target);
+  const auto [directoryPart, lastPart] = splitLast(target);
+  if (!isFileName(lastPart)) throw IoFailure("not a file name", target.empty() ? "''" : target);
+  int links = 0;
+  std::shared_ptr<const Directory> directory;
+  if (cache != nullptr && cache->directory && cache->directoryPart == directoryPart) {
+    directory = cache->directory;
+  } else {
+    directory = walkDirectories(nullptr, directoryPart, links, target);
+    if (cache != nullptr) *cache = {std::string(directoryPart), directory};
+  }
+  std::string name(lastPart);
+  for (;;) {
+    if (directory->onProc()) {
+      const int descriptor = ownDescriptor(*directory, name);
+      if (descriptor < 0) return {Direct, directory, name, -1};
       // A descriptor that the program itself opened is another output's file.
       if (!openAtStart(descriptor)) throw IoFailure(systemReason("cannot open the output file", EBADF), target);
-      return {OwnDescriptor, target, descriptor};
+      return {OwnDescriptor, directory, name, descriptor};
     }
     struct stat info {};
-    // A name that does not exist is created by the rename; any other fault shows
-    // when the temporary file is created beside it.
-    if (lstat(path.c_str(), &info) != 0) return {Replace, path, -1};
-    if (!S_ISLNK(info.st_mode)) {
-      const bool replace = S_ISREG(info.st_mode) || S_ISDIR(info.st_mode);
-      return {replace ? Replace : Direct, path, -1};
+    // A name that does not exist is created; any other fault shows when the
+    // temporary file is made beside it.
+    if (fstatat(directory->descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      return {Replace, directory, name, -1};
     }
-    requireLinkOfThisUser(path, info, target);
-    std::error_code error;
-    const fs::path link = fs::read_symlink(path, error);
-    if (error) throw IoFailure("cannot read the symbolic link " + path + ": " + error.message(), target);
-    if (links == kMaxLinks) throw IoFailure(systemReason("cannot follow the output name", ELOOP), target);
-    path = (link.is_absolute() ? link : fs::path(path).parent_path() / link).string();
+    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) return {Replace, directory, name, -1};
+    if (!S_ISLNK(info.st_mode)) {
+      // A device is the machine's, not another user's; a FIFO or a socket may be.
+      if (!S_ISCHR(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        requireEntryOfThisUser(*directory, name, info, "write to", target);
+      }
+      return {Direct, directory, name, -1};
+    }
+    const std::string text = readLink(*directory, name, info, links, target);
+    const auto [linkDirectory, linkLast] = splitLast(text);
+    if (!isFileName(linkLast)) throw IoFailure("not a file name", target);
+    directory = walkDirectories(directory, linkDirectory, links, target);
+    name = linkLast;
   }
 }
 
@@ -195,34 +300,31 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
   };
   std::vector<Identity> identities;
   identities.reserve(targets.size());
-  std::string checkedDirectory;  // the frames of an animation share one
-  struct stat directoryInfo {};
+  Cache cache;
+  std::shared_ptr<const Directory> checkedDirectory;  // the frames of an animation share one
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    const OutputTarget placement = of(targets[i]);
+    const OutputTarget placement = of(targets[i], &cache);
     struct stat info {};
-    if (placement.kind != Replace) {
-      if (stat(targets[i].c_str(), &info) == 0) identities.push_back({info.st_dev, info.st_ino, {}, i});
+    if (placement.kind == OwnDescriptor) {
+      if (fstat(placement.descriptor, &info) == 0) identities.push_back({info.st_dev, info.st_ino, {}, i});
       continue;
     }
-    requireFileName(placement.path, targets[i]);
-    const std::string directory = directoryOf(placement.path);
-    if (directory != checkedDirectory) {
-      // A directory with search and write permission, as creating the temporary file
-      // needs; the reason is the one that creating it would give.
-      int error = 0;
-      if (stat(directory.c_str(), &directoryInfo) != 0) error = errno;
-      else if (!S_ISDIR(directoryInfo.st_mode)) error = ENOTDIR;
-      else if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) error = errno;
-      // An append-only directory takes the temporary file but never gives it up.
-      else if (immutableOrAppendOnly(directory)) error = EPERM;
-      if (error != 0) throw IoFailure(systemReason("cannot create the output file", error), targets[i]);
-      checkedDirectory = directory;
+    const Directory& directory = *placement.directory;
+    if (placement.kind == Direct) {
+      if (fstatat(directory.descriptor(), placement.name.c_str(), &info, 0) == 0) {
+        identities.push_back({info.st_dev, info.st_ino, {}, i});
+      }
+      continue;
     }
-    requireReplaceable(placement.path, targets[i], directoryInfo);
-    if (stat(placement.path.c_str(), &info) == 0) {
+    if (placement.directory != checkedDirectory) {
+      requireWritableDirectory(directory, targets[i]);
+      checkedDirectory = placement.directory;
+    }
+    requireReplaceable(directory, placement.name, targets[i]);
+    if (fstatat(directory.descriptor(), placement.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
       identities.push_back({info.st_dev, info.st_ino, {}, i});
     } else {
-      identities.push_back({directoryInfo.st_dev, directoryInfo.st_ino, fs::path(placement.path).filename().string(), i});
+      identities.push_back({directory.device(), directory.inode(), placement.name, i});
     }
   }
   std::sort(identities.begin(), identities.end());
@@ -255,10 +357,18 @@ void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const
   }
   if (identities.empty()) return;
   std::sort(identities.begin(), identities.end());
+  Cache cache;
   for (const std::string& target : targets) {
-    const OutputTarget placement = of(target);
+    const OutputTarget placement = of(target, &cache);
+    // The file that the output would write: the one a descriptor is open on, or the
+    // one a name leads to. Only a regular file can be an input that writing destroys;
+    // a device or a pipe is read and written as a stream.
     struct stat info {};
-    if (placement.kind != Replace || stat(placement.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const bool found = placement.kind == OwnDescriptor
+                           ? fstat(placement.descriptor, &info) == 0
+                           : fstatat(placement.directory->descriptor(), placement.name.c_str(), &info,
+                                     placement.kind == Direct ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found || !S_ISREG(info.st_mode)) continue;
     const auto input = std::lower_bound(identities.begin(), identities.end(), Identity{info.st_dev, info.st_ino, 0});
     if (input != identities.end() && input->device == info.st_dev && input->inode == info.st_ino) {
       throw BadArgument("the same file as " + inputs[input->input] + ", an input of the command", target);
@@ -266,16 +376,17 @@ void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const
   }
 }
 
-void requireFileName(const std::string& place, const std::string& target) {
-  const std::string name = fs::path(place).filename().string();
-  if (name.empty() || name == "." || name == "..") {
-    throw IoFailure("not a file name", target.empty() ? "''" : target);
-  }
+void requireWritableDirectory(const Directory& directory, const std::string& target) {
+  // The reason is the one that creating the temporary file would give.
+  if (faccessat(directory.descriptor(), ".", W_OK | X_OK, AT_EACCESS) != 0) cannotCreate(errno, target);
+  // An append-only directory takes the temporary file but never gives it up.
+  if (immutableOrAppendOnly(directory.descriptor(), "")) cannotCreate(EPERM, target);
 }
 
-std::string directoryOf(const std::string& place) {
-  const std::string directory = fs::path(place).parent_path().string();
-  return directory.empty() ? "." : directory;
+std::string stablePathOf(const Directory& directory, const std::string& name) {
+  const std::string through = "/proc/self/fd/" + std::to_string(directory.descriptor());
+  if (access(through.c_str(), F_OK) == 0) return through + "/" + name;
+  return directory.pathOf(name);
 }
 
 }  // namespace meshcodec

@@ -1,26 +1,79 @@
 #pragma once
 // What an output name stands for, and the checks of a command's outputs before its
-// work. Symbolic links are followed to the end of their chain, which is replaced (or
-// created when the chain ends at a missing name); a device, a FIFO, a socket and
-// anything under /proc are written directly; a name of one of this process's
-// descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N) is
-// written through that descriptor as it was when the program started.
+// work. The name is resolved one component at a time, the directories held open, so
+// that what is checked is what is written: a directory renamed or a link planted
+// after the name was resolved cannot redirect the work. Symbolic links are followed
+// to the end of their chain, whose last name is replaced (or created when missing);
+// a link in a sticky world-writable directory is followed only as the kernel's rule
+// for protected links has it. A device, a FIFO, a socket and anything under /proc are
+// written directly; a name of one of this process's descriptors (/dev/stdout,
+// /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N) is written through that
+// descriptor as it was when the program started.
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace meshcodec {
 
-struct OutputTarget {
-  enum Kind { Replace, Direct, OwnDescriptor } kind;
-  std::string path;  // Replace: the file that the rename replaces (or creates)
-  int descriptor;    // OwnDescriptor: the descriptor that the name stands for
+// A directory held open by a descriptor that serves only as the base of the *at
+// calls (O_PATH), with what was known of it when it was opened.
+class Directory {
+ public:
+  // Takes over `descriptor`, an open directory reached as `path` ("" for the working
+  // directory).
+  Directory(int descriptor, std::string path);
+  ~Directory();
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
 
-  // Where the output named `target` goes. IoFailure naming the target for a loop of
-  // links, a link that cannot be read, a link in a sticky world-writable directory
-  // that belongs to neither this user nor the directory's owner, or a descriptor that
-  // was not open at start.
-  static OutputTarget of(const std::string& target);
+  int descriptor() const { return descriptor_; }
+  // The path of the entry `name` as the walk reached it, for messages.
+  std::string pathOf(const std::string& name) const;
+  const std::string& path() const { return path_; }
+  dev_t device() const { return device_; }
+  ino_t inode() const { return inode_; }
+  uid_t owner() const { return owner_; }
+  // Sticky and writable by every user, as /tmp is: another user may have put entries
+  // there.
+  bool shared() const { return shared_; }
+  bool onProc() const { return onProc_; }
+
+ private:
+  int descriptor_;
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  uid_t owner_ = 0;
+  bool shared_ = false;
+  bool onProc_ = false;
+};
+
+struct OutputTarget {
+  enum Kind { Replace, Direct, OwnDescriptor } kind = Replace;
+  // Replace and Direct: the directory that holds the entry, and its name there. A
+  // Replace entry may be missing (it is created) or a directory (refused later).
+  std::shared_ptr<const Directory> directory;
+  std::string name;
+  int descriptor = -1;  // OwnDescriptor: the descriptor that the name stands for
+
+  // The last directory that a name's directory part led to, so that the many names
+  // of one directory (the frames of an animation) walk it once and share its
+  // descriptor.
+  struct Cache {
+    std::string directoryPart;
+    std::shared_ptr<const Directory> directory;
+  };
+
+  // Where the output named `target` goes. IoFailure naming the target for a name
+  // that is no file name or is too long, a directory part that cannot be walked
+  // (missing, not a directory, no search permission), a loop of links, a link that
+  // cannot be read, a link, or a FIFO or socket to be written directly, in a sticky
+  // world-writable directory that belongs to neither this user nor the directory's
+  // owner, or a descriptor that was not open at start.
+  static OutputTarget of(const std::string& target, Cache* cache = nullptr);
 
   // Notes which descriptors are open now. From then on a name of one of the process's
   // descriptors means that descriptor as it was at this call: a number that was free
@@ -30,30 +83,33 @@ struct OutputTarget {
   static void recordOpenDescriptors();
 
   // Checks the targets of one command before the work that produces them, so that
-  // what OutputFile or the kernel would refuse is reported first: IoFailure naming a
-  // target whose directory is missing, cannot be written or is append-only, a loop of
-  // links, a descriptor that was not open, a name that is no file name, a name or a
-  // path too long, an existing directory, an immutable or append-only file, another
-  // user's file in a sticky directory that the process may not replace, or a name
-  // that exists but cannot be examined. BadArgument naming two targets that are
-  // one file (the same existing file, through links and hard links, or the same name
-  // to be created), of which only the last written would remain.
+  // what OutputFile or the kernel would refuse is reported first: what of() refuses,
+  // and IoFailure naming a target whose directory cannot be written or is immutable
+  // or append-only, a name longer than its file system allows, an existing
+  // directory, an immutable or append-only file, another user's file in a sticky
+  // directory that the process may not replace, or a name that exists but cannot be
+  // examined. BadArgument naming two targets that are one file (the same existing
+  // file, through links and hard links, or the same name to be created), of which
+  // only the last written would remain.
   static void checkTargets(const std::vector<std::string>& targets);
 
   // Checks before the work that no target is one of the command's input files, which
-  // replacing it would destroy: BadArgument naming the target and the input when a
-  // file that a target replaces is an input (the same device and inode, through
-  // links and hard links). A target to be created, and one written directly (a
-  // device, a descriptor), cannot be an input file.
+  // writing it would destroy: BadArgument naming the target and the input when the
+  // file that a target replaces, or the regular file that it writes directly (a
+  // descriptor open on it, a name under /proc), is an input (the same device and
+  // inode, through links and hard links).
   static void checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs);
 };
 
-// IoFailure naming `target` unless `place` ends in a name that a rename can replace
-// or create; an empty target is named as typed, since an error without a file name
-// would be taken for the input's.
-void requireFileName(const std::string& place, const std::string& target);
+// IoFailure naming `target` ("cannot create the output file" and the reason) unless
+// temporaries can be made in `directory` and removed again: this user may write and
+// search it, and it is neither immutable nor append-only, where a temporary once made
+// could never be removed.
+void requireWritableDirectory(const Directory& directory, const std::string& target);
 
-// The directory that holds `place`, "." for a bare name.
-std::string directoryOf(const std::string& place);
+// The path that reaches the entry `name` of `directory` whatever happened to the
+// directory's own path since it was opened: through /proc/self/fd where there is
+// one, for the calls that take only paths.
+std::string stablePathOf(const Directory& directory, const std::string& name);
 
 }  // namespace meshcodec

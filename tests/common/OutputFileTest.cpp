@@ -21,6 +21,7 @@
 
 #include "common/CodecError.hpp"
 #include "common/CommitGroup.hpp"
+#include "common/TemporaryFiles.hpp"
 #include "common/OutputFile.hpp"
 #include "common/OutputTarget.hpp"
 #include "support/CommandRunner.hpp"
@@ -145,10 +146,10 @@ TEST_F(OutputFileTest, UnwritablePlacesAreIoFailures) {
 }
 
 TEST_F(OutputFileTest, WhatTheKernelWouldRefuseIsRefusedBeforeTheWork) {
-  // A directory, a path that leaves no room for a temporary beside it, an immutable or
-  // an append-only file (as root, where the file system has such flags).
+  // A directory, a path longer than the system takes, an immutable or an append-only
+  // file (as root, where the file system has such flags).
   fs::create_directory(dir + "/sub");
-  std::string deep = dir;  // a directory of 4,020 characters, too long to hold a temporary
+  std::string deep = dir;  // a directory of 4,020 characters
   while (deep.size() + 1 < 4020) deep += "/" + std::string(std::min<std::size_t>(250, 4020 - deep.size() - 1), 'd');
   fs::create_directories(deep);
   const struct {
@@ -156,7 +157,7 @@ TEST_F(OutputFileTest, WhatTheKernelWouldRefuseIsRefusedBeforeTheWork) {
     std::string reason;
     int flag;
   } cases[] = {{dir + "/sub", "Is a directory", 0},
-               {deep + "/out.txt", "File name too long", 0},
+               {deep + "/" + std::string(80, 'n'), "File name too long", 0},
                {target, "immutable or append-only", FS_IMMUTABLE_FL},
                {target, "immutable or append-only", FS_APPEND_FL}};
   for (const auto& c : cases) {
