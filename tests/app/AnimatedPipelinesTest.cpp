@@ -369,6 +369,11 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
     ASSERT_EQ(left.size(), 1u);
     EXPECT_TRUE(fs::is_directory(left[0]));
     EXPECT_EQ(left[0].filename().string().rfind(".meshcodec-" + std::to_string(pid) + "-", 0), 0u) << left[0];
+    // Each temporary file there is named after its frame.
+    for (const auto& entry : fs::directory_iterator(left[0])) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_EQ(name, frameName("f", std::stoi(name.substr(1, 5)))) << name;
+    }
   }
 }
 

@@ -282,6 +282,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   };
   fs::create_symlink("map.txt", path("map_link.bin"));
   fs::create_hard_link(path("in.obj"), path("in_hard.obj"));
+  fs::copy_file(path("in.obj"), path("appended.obj"));
   const std::string tooSmall = "in.obj: quantization 1e-09 is too small for this mesh";
   const std::string in = testing::readFile(path("in.obj")), map = testing::readFile(path("map.txt"));
   const Case cases[] = {
@@ -328,6 +329,11 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "good.bin", "good.bin", "0"}, ErrorKind::BadArgument, "good.bin", "as good.bin, an input"},
       {{"-r", "in.obj", "in_hard.obj"}, ErrorKind::BadArgument, "in_hard.obj", "as in.obj, an input"},
       {{"-r", "map_link.bin", "map.txt"}, ErrorKind::BadArgument, "map.txt", "as map_link.bin, an input"},
+      // Written directly, through a descriptor open on the input (after the banner).
+      {{"-r", "appended.obj", "/dev/stdout"}, ErrorKind::BadArgument, "/dev/stdout", "as appended.obj, an input",
+       ">>appended.obj"},
+      {{"-r", "in.obj", "/proc/self/fd/7"}, ErrorKind::BadArgument, "/proc/self/fd/7", "as in.obj, an input",
+       "7<>in.obj"},
       // A descriptor that was not open when the program started.
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},

@@ -173,6 +173,37 @@ TEST_F(OutputFileTest, WhatTheKernelWouldRefuseIsRefusedBeforeTheWork) {
     if (c.flag != 0) setInodeFlag(target, c.flag, false);
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+
+  // Flags are read without opening: nobody, who may read neither root's 0600 file nor
+  // its own 0300 directory, is refused both before the work, and no temporary is left
+  // in the append-only directory, where none could be removed.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string own = dir + "/nobody", roots = own + "/roots.txt", appendOnly = own + "/append";
+  ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(appendOnly.c_str(), 0300), 0);
+  ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chown(appendOnly.c_str(), kNobody, kNobody), 0);
+  std::ofstream(roots) << "earlier";
+  ASSERT_EQ(chmod(roots.c_str(), 0600), 0);
+  if (!setInodeFlag(roots, FS_IMMUTABLE_FL, true)) GTEST_SKIP() << "no inode flags here";
+  ASSERT_TRUE(setInodeFlag(appendOnly, FS_APPEND_FL, true));
+  EXPECT_TRUE(asNobody([&] {
+    const std::function<void()> refused[] = {[&] { OutputTarget::checkTargets({roots}); },
+                                             [&] { OutputTarget::checkTargets({appendOnly + "/out.txt"}); },
+                                             [&] { OutputFile file(appendOnly + "/out.txt"); }};
+    for (const auto& attempt : refused) {
+      try {
+        attempt();
+        return false;
+      } catch (const IoFailure&) {
+      }
+    }
+    return true;
+  }));
+  setInodeFlag(roots, FS_IMMUTABLE_FL, false);
+  setInodeFlag(appendOnly, FS_APPEND_FL, false);
+  EXPECT_TRUE(fs::is_empty(appendOnly));
 }
 
 TEST_F(OutputFileTest, LinksStayLinksAndTheFileAtTheEndOfTheChainIsReplaced) {
@@ -309,6 +340,70 @@ TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
     setInodeFlag(last, FS_IMMUTABLE_FL, false);
     fs::remove(last);
   }
+
+  // Putting back needs no hard link, which the kernel's rule for protected hard links
+  // refuses to nobody for root's file, as an earlier run with sudo leaves one.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string own = dir + "/nobody", roots = own + "/roots.txt";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
+  std::ofstream(roots) << "earlier";
+  const struct stat before = [&] {
+    struct stat info {};
+    stat(roots.c_str(), &info);
+    return info;
+  }();
+  EXPECT_TRUE(asNobody([&] {
+    CommitGroup group;
+    for (const std::string& name : {roots, own + "/new.txt", own + "/last.txt"}) {
+      OutputFile& file = group.add(name);
+      file.stream() << "new";
+      file.close();
+    }
+    if (mkdir((own + "/last.txt").c_str(), 0700) != 0) return false;
+    try {
+      group.commit();
+      return false;
+    } catch (const IoFailure& e) {
+      return e.file() == own + "/last.txt";
+    }
+  }));
+  struct stat after {};
+  stat(roots.c_str(), &after);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, 0u);
+  EXPECT_EQ(testing::readFile(roots), "earlier");
+  EXPECT_EQ(std::distance(fs::directory_iterator(own), fs::directory_iterator()), 2);
+}
+
+TEST_F(OutputFileTest, AFileIsWrittenInTheDirectoryItsNameLedTo) {
+  // The directory is held from the moment the name is resolved: renamed away, with a
+  // link to another directory in its place, it still receives the file.
+  fs::create_directory(dir + "/sub");
+  fs::create_directory(dir + "/elsewhere");
+  OutputFile file(dir + "/sub/out.txt");
+  file.stream() << "new";
+  fs::rename(dir + "/sub", dir + "/moved");
+  fs::create_directory_symlink("elsewhere", dir + "/sub");
+  file.commit();
+  EXPECT_EQ(testing::readFile(dir + "/moved/out.txt"), "new");
+  EXPECT_TRUE(fs::is_empty(dir + "/elsewhere"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/moved"), fs::directory_iterator()), 1);
+}
+
+TEST_F(OutputFileTest, NamesTakenBeforehandDoNotStopTheOutputs) {
+  // Another user may create every name that this process's id and a counter would
+  // give; a random part in the temporaries' names leaves them useless.
+  for (int n = 0; n < 100; ++n) {
+    std::ofstream(dir + "/.meshcodec-" + std::to_string(getpid()) + "-" + std::to_string(n) + ".tmp");
+  }
+  OutputFile(target).commit();
+  CommitGroup group;
+  group.add(target);
+  group.add(dir + "/second.txt");
+  group.commit();
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 102);
 }
 
 TEST_F(OutputFileTest, OneFileNamedTwiceIsRefused) {
@@ -431,43 +526,55 @@ TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {
   }
 }
 
-TEST_F(OutputFileTest, LinksOfOtherUsersInSharedDirectoriesAreNotFollowed) {
-  // The kernel's rule for protected links, whatever the machine's setting: in a
-  // sticky world-writable directory a link is followed when it belongs to this user
-  // or to the directory's owner.
+TEST_F(OutputFileTest, EntriesOfOtherUsersInSharedDirectoriesAreNotUsed) {
+  // The kernel's rules for protected links and FIFOs, whatever the machine's settings:
+  // in a sticky world-writable directory a link, also one met as a directory, is
+  // followed and a FIFO written when it belongs to this user or to the directory's
+  // owner.
   if (geteuid() != 0) GTEST_SKIP() << "needs another user";
   ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
-  const std::string shared = dir + "/shared", link = shared + "/out.obj";
+  const std::string shared = dir + "/shared", entry = shared + "/out.obj";
+  enum Entry { Link, DirectoryLink, Fifo };
   const struct {
     uid_t directoryOwner;
     mode_t mode;
-    uid_t linkOwner;
-    bool followed;
-  } cases[] = {{0, 01777, kNobody, false}, {kNobody, 01777, 0, true}, {kNobody, 01777, kNobody, true},
-               {0, 0777, kNobody, true}};
+    uid_t entryOwner;
+    bool used;
+    Entry kind;
+  } cases[] = {{0, 01777, kNobody, false, Link},          {kNobody, 01777, 0, true, Link},
+               {kNobody, 01777, kNobody, true, Link},     {0, 0777, kNobody, true, Link},
+               {0, 01777, kNobody, false, DirectoryLink}, {kNobody, 01777, kNobody, true, DirectoryLink},
+               {0, 01777, kNobody, false, Fifo}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.linkOwner) + " in " + std::to_string(c.directoryOwner) + "'s " +
-                 std::to_string(c.mode));
+    SCOPED_TRACE(std::to_string(c.kind) + " of " + std::to_string(c.entryOwner) + " in " +
+                 std::to_string(c.directoryOwner) + "'s " + std::to_string(c.mode));
     fs::remove_all(shared);
     ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
     ASSERT_EQ(chown(shared.c_str(), c.directoryOwner, c.directoryOwner), 0);
     ASSERT_EQ(chmod(shared.c_str(), c.mode), 0);
-    const auto plant = [&] { return symlink(target.c_str(), link.c_str()) == 0; };
-    ASSERT_TRUE(c.linkOwner == 0 ? plant() : asNobody(plant));
+    const auto plant = [&] {
+      return c.kind == Fifo ? mkfifo(entry.c_str(), 0666) == 0
+                            : symlink(c.kind == Link ? target.c_str() : dir.c_str(), entry.c_str()) == 0;
+    };
+    ASSERT_TRUE(c.entryOwner == 0 ? plant() : asNobody(plant));
     std::ofstream(target) << "earlier";
+    const std::string name = c.kind == DirectoryLink ? entry + "/out.txt" : entry;
     try {
-      OutputTarget::checkTargets({link});
-      OutputFile file(link);
+      OutputTarget::checkTargets({name});
+      OutputFile file(name);
       file.stream() << "new";
       file.commit();
-      EXPECT_TRUE(c.followed);
+      EXPECT_TRUE(c.used);
     } catch (const IoFailure& e) {
-      EXPECT_FALSE(c.followed);
-      EXPECT_EQ(e.file(), link);
-      EXPECT_NE(std::string(e.what()).find("will not follow the symbolic link " + link), std::string::npos);
+      EXPECT_FALSE(c.used);
+      EXPECT_EQ(e.file(), name);
+      EXPECT_NE(std::string(e.what()).find(c.kind == Fifo ? "will not write to " + entry
+                                                          : "will not follow the symbolic link " + entry),
+                std::string::npos)
+          << e.what();
     }
-    EXPECT_EQ(testing::readFile(target), c.followed ? "new" : "earlier");
-    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(testing::readFile(target), c.used ? "new" : "earlier");
+    EXPECT_EQ(fs::symlink_status(entry).type(), c.kind == Fifo ? fs::file_type::fifo : fs::file_type::symlink);
     EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 1);
   }
 }
