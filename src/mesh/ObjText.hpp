@@ -24,8 +24,8 @@ struct SkippedLines {
 // An OBJ file as the readers take it. From a regular file, its whole content. From a
 // pipe or a device, whose size is not known and which may never end, only the vertex
 // and face lines (without the blanks before them), with the other lines before each
-// counted in `skipped`, in order of `at`, so that memory grows with the lines that
-// are read and every kept line keeps its number.
+// counted in `skipped`, in order of `at` (see ObjLineFilter), so that memory grows
+// with the lines that are read and every kept line keeps its number.
 struct ObjInput {
   std::string text;
   std::vector<SkippedLines> skipped;
@@ -77,29 +77,6 @@ template <typename Visit>
 void forEachObjLine(std::string_view text, Visit&& visit) {
   forEachObjLine(text, {}, visit);
 }
-
-// Keeps of a stream's bytes, given piece by piece as they arrive, what ObjInput keeps
-// of a pipe or a device: each line is classed as forEachObjLine, isVertexLine and
-// isFaceLine class it, from its first bytes, so that a line that is not kept costs no
-// memory however long it runs. NUL bytes are the caller's to refuse.
-class ObjLineFilter {
- public:
-  // Empties input, which then receives what is kept.
-  explicit ObjLineFilter(ObjInput& input);
-  void take(std::string_view bytes);
-  // The end of the stream.
-  void finish();
-
- private:
-  enum class State { ByteOrderMark, LineStart, AfterV, Keep, Skip };
-  void keepLine();
-
-  ObjInput& input;
-  State state = State::ByteOrderMark;
-  int markBytes = 0;            // bytes of a byte order mark matched at the start
-  bool carriageReturn = false;  // the last byte of a skipped line was a carriage return
-  long long skippedRun = 0;     // lines skipped since the last kept one
-};
 
 // At least two characters, 'v' then a blank.
 inline bool isVertexLine(std::string_view line) {
@@ -164,7 +141,8 @@ std::string describeLineFault(const LineFault& fault, bool faceLine);
 // line ends (one long line to these readers) runs into add it to their reason.
 std::string loneCarriageReturnNote(std::string_view text);
 
-// The same over the whole file that input was read from.
+// The same over a whole file of which a reader kept text and skipped lines as
+// ObjInput tells.
 std::string loneCarriageReturnNote(std::string_view text, bool skippedLoneCarriageReturn);
 
 // What the readers accept as vertex coordinates: every number, or only finite ones

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "mesh/ObjLineFilter.hpp"
 #include "mesh/ObjText.hpp"
 
 namespace meshcodec {
