@@ -21,7 +21,18 @@ void ObjLineFilter::keepLine() {
 }
 
 void ObjLineFilter::take(std::string_view bytes) {
-  size_t i = 0;
+  constexpr size_t npos = std::string_view::npos;
+  // Kept lines that follow one another in the piece are appended in one go, from
+  // `kept` up to the first byte that is not kept or the piece's end.
+  size_t i = 0, kept = state == State::Keep ? 0 : npos;
+  auto appendKept = [&] {
+    if (kept != npos) input.text.append(bytes.data() + kept, i - kept);
+    kept = npos;
+  };
+  auto keepFromHere = [&] {
+    keepLine();
+    if (kept == npos) kept = i;
+  };
   while (i < bytes.size()) {
     const char c = bytes[i];
     switch (state) {
@@ -36,11 +47,15 @@ void ObjLineFilter::take(std::string_view bytes) {
         }
         break;
       case State::LineStart:
+        if (c == 'f' || (c == 'v' && i + 1 < bytes.size() && isBlank(bytes[i + 1]))) {
+          keepFromHere();
+          break;
+        }
+        appendKept();
         if (isBlank(c)) {
           ++i;
-        } else if (c == 'f') {
-          keepLine();
-        } else if (c == 'v') {
+        } else if (c == 'v' && i + 1 == bytes.size()) {
+          // The next piece's first byte decides.
           state = State::AfterV;
           ++i;
         } else {
@@ -51,32 +66,29 @@ void ObjLineFilter::take(std::string_view bytes) {
         if (isBlank(c)) {
           keepLine();
           input.text += 'v';
+          kept = i;
         } else {
           state = State::Skip;
         }
         break;
       case State::Keep: {
         const size_t end = bytes.find('\n', i);
-        const size_t stop = end == std::string_view::npos ? bytes.size() : end + 1;
-        input.text.append(bytes.data() + i, stop - i);
-        i = stop;
-        if (end != std::string_view::npos) state = State::LineStart;
+        i = end == npos ? bytes.size() : end + 1;
+        if (end != npos) state = State::LineStart;
         break;
       }
       case State::Skip: {
         // The line is dropped, but a carriage return in it still tells how the file's
         // lines seem to end: one that another byte of the line follows is lone.
         const size_t end = bytes.find('\n', i);
-        const std::string_view part = bytes.substr(i, end == std::string_view::npos ? end : end - i);
+        const std::string_view part = bytes.substr(i, end == npos ? end : end - i);
         if (!part.empty()) {
           const size_t cr = part.find('\r');
-          if (carriageReturn || (cr != std::string_view::npos && cr + 1 < part.size())) {
-            input.skippedLoneCarriageReturn = true;
-          }
+          if (carriageReturn || (cr != npos && cr + 1 < part.size())) input.skippedLoneCarriageReturn = true;
           carriageReturn = part.back() == '\r';
         }
         i += part.size();
-        if (end != std::string_view::npos) {
+        if (end != npos) {
           ++i;
           ++skippedRun;
           carriageReturn = false;
@@ -86,6 +98,7 @@ void ObjLineFilter::take(std::string_view bytes) {
       }
     }
   }
+  appendKept();
 }
 
 void ObjLineFilter::finish() {
