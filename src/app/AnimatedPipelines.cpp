@@ -19,6 +19,7 @@
 #include <string>
 
 #include "app/Codecs.hpp"
+#include "app/CompressedInput.hpp"
 #include "app/GeometryMethod.hpp"
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
@@ -37,8 +38,8 @@ namespace meshcodec {
 
 namespace {
 
-constexpr std::int64_t kHeaderBytes = 16;
-constexpr std::int64_t kRecordHeaderBytes = 8;
+constexpr std::size_t kHeaderBytes = 16;
+constexpr std::size_t kRecordHeaderBytes = 8;
 // Every animation is coded with this many anchor vertices.
 constexpr int kAnimationAnchors = 20;
 
@@ -138,14 +139,15 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   CoefficientMatrix coefficients;
   std::int32_t frames = 0;
   try {
-    const std::string bytes = readCompressedFile(in);
-    if (static_cast<std::int64_t>(bytes.size()) < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(bytes.size()) + " bytes, fewer than its 16-byte header");
+    CompressedInput input(in);
+    std::uint8_t header[kHeaderBytes];
+    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 16-byte header");
     }
-    const std::uint32_t meshCount = uint32At(bytes, 0);
-    frames = int32At(bytes, 4);
-    const std::int32_t bases = int32At(bytes, 8);
-    const float q = floatAt(bytes, 12);
+    const std::uint32_t meshCount = uint32At(header, 0);
+    frames = int32At(header, 4);
+    const std::int32_t bases = int32At(header, 8);
+    const float q = floatAt(header, 12);
     if (meshCount == 0) throw CorruptStream("header: the file holds no mesh");
     if (frames < 2 || bases < 0 || bases > 3 * static_cast<std::int64_t>(frames)) {
       throw CorruptStream("header: " + std::to_string(frames) + " frames and " + std::to_string(bases) + " bases");
@@ -157,17 +159,15 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     // coefficients stay empty and the frames hold face lines only.
     const GeometryMethod* coder = animatedMethod(method);
     const GeometryMethod* decoder = coder && coder->hasDecoder() ? coder : nullptr;
-    std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
-    s.seekg(kHeaderBytes);
+    std::iostream& s = input.stream();
     for (std::uint32_t i = 0; i < meshCount; ++i) {
-      const std::int64_t record = s.tellg();
-      if (record < 0 || record + kRecordHeaderBytes > static_cast<std::int64_t>(bytes.size())) {
+      std::uint8_t counts[kRecordHeaderBytes];
+      if (input.read(counts, kRecordHeaderBytes) < kRecordHeaderBytes) {
         throw CorruptStream("mesh " + std::to_string(i) + ": the file ends before its counts");
       }
-      const std::int32_t triangleCount = int32At(bytes, static_cast<std::size_t>(record));
-      const std::int32_t vertexCount = int32At(bytes, static_cast<std::size_t>(record) + 4);
+      const std::int32_t triangleCount = int32At(counts, 0);
+      const std::int32_t vertexCount = int32At(counts, 4);
       requirePlausibleCounts(triangleCount, vertexCount, "mesh " + std::to_string(i));
-      s.seekg(record + kRecordHeaderBytes);
       TriangleList tris = EdgeBreaker::decode(triangleCount, s);
       requireDecodedCounts(tris, triangleCount, vertexCount);
       PCA meshPca(s, bases);
@@ -185,7 +185,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       }
     }
     // A method without a decoder reads no geometry sub-stream, whatever follows.
-    if (decoder) requireConsumed(s, bytes.size(), method);
+    if (decoder) input.requireConsumed(method);
     // The frame count, which the PCA mean has confirmed, gives the frames' names:
     // none may be the compressed file.
     OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});

@@ -1,14 +1,9 @@
 #include "app/PipelineSupport.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <sstream>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/CodecError.hpp"
 #include "connectivity/EdgeBreaker.hpp"
@@ -30,51 +25,15 @@ void writeFloat(std::ostream& s, float value) {
   writeUint32(s, bits);
 }
 
-std::uint32_t uint32At(const std::string& bytes, std::size_t offset) {
-  return getLE32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset);
-}
+std::uint32_t uint32At(const std::uint8_t* bytes, std::size_t offset) { return getLE32(bytes + offset); }
 
-std::int32_t int32At(const std::string& bytes, std::size_t offset) { return asInt32(uint32At(bytes, offset)); }
+std::int32_t int32At(const std::uint8_t* bytes, std::size_t offset) { return asInt32(uint32At(bytes, offset)); }
 
-float floatAt(const std::string& bytes, std::size_t offset) {
+float floatAt(const std::uint8_t* bytes, std::size_t offset) {
   const std::uint32_t bits = uint32At(bytes, offset);
   float value;
   std::memcpy(&value, &bits, 4);
   return value;
-}
-
-namespace {
-
-// Closes the descriptor it holds when it goes out of scope.
-struct InputDescriptor {
-  int descriptor;
-  ~InputDescriptor() {
-    if (descriptor >= 0) ::close(descriptor);
-  }
-};
-
-}  // namespace
-
-std::string readCompressedFile(const std::string& path) {
-  const InputDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  const int descriptor = file.descriptor;
-  if (descriptor < 0) throw UnreadableInput("cannot open the compressed file", path);
-  // A directory opens; what it is decides, not how a later read of it fails, which
-  // differs between libraries.
-  struct stat status;
-  int error = fstat(descriptor, &status) != 0 ? errno : S_ISDIR(status.st_mode) ? EISDIR : 0;
-  std::string bytes;
-  char chunk[1 << 16];
-  while (error == 0) {
-    const ssize_t n = ::read(descriptor, chunk, sizeof chunk);
-    if (n > 0) bytes.append(chunk, static_cast<std::size_t>(n));
-    else if (n == 0) break;
-    else if (errno != EINTR) error = errno;
-  }
-  if (error != 0) {
-    throw UnreadableInput(std::string("cannot read the compressed file: ") + std::strerror(error), path);
-  }
-  return bytes;
 }
 
 std::stringstream makeCodeStream() {
@@ -118,14 +77,6 @@ void requireDecodedCounts(const TriangleList& tris, std::int32_t triangleCount, 
     throw CorruptStream("connectivity decodes to " + std::to_string(tris.size()) + " triangles over " +
                         std::to_string(std::int64_t{maxVertex} + 1) + " vertices; the header states " +
                         std::to_string(triangleCount) + " and " + std::to_string(vertexCount));
-  }
-}
-
-void requireConsumed(std::iostream& s, std::size_t fileSize, int method) {
-  const std::int64_t used = s.tellg();
-  if (used != static_cast<std::int64_t>(fileSize)) {
-    throw CorruptStream(std::to_string(static_cast<std::int64_t>(fileSize) - used) +
-                        " bytes follow the last sub-stream of method " + std::to_string(method));
   }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What the static and the animated commands share around their coders: the raw
-// little-endian fields of the container headers, reading a compressed file whole, and
-// the checks that tie a mesh or a file to what its connectivity can carry.
+// little-endian fields of the container headers and the checks that tie a mesh or a
+// file to what its connectivity can carry.
 
 #include <cstdint>
 #include <sstream>
@@ -15,15 +15,11 @@ void writeInt32(std::ostream& s, std::int32_t value);
 void writeUint32(std::ostream& s, std::uint32_t value);
 void writeFloat(std::ostream& s, float value);
 
-// Little-endian fields at a byte offset of an in-memory file; the caller has checked
-// that the four bytes are there.
-std::uint32_t uint32At(const std::string& bytes, std::size_t offset);
-std::int32_t int32At(const std::string& bytes, std::size_t offset);
-float floatAt(const std::string& bytes, std::size_t offset);
-
-// The whole compressed file: it is small next to the mesh it decodes to, and its
-// size bounds every count read from it. UnreadableInput when it cannot be read.
-std::string readCompressedFile(const std::string& path);
+// Little-endian fields at a byte offset of header bytes read from a file; the caller
+// has checked that the four bytes are there.
+std::uint32_t uint32At(const std::uint8_t* bytes, std::size_t offset);
+std::int32_t int32At(const std::uint8_t* bytes, std::size_t offset);
+float floatAt(const std::uint8_t* bytes, std::size_t offset);
 
 // An empty in-memory stream for a coded file. A stream catches an allocation failure
 // of its buffer and only marks itself bad, which would leave a truncated file; this
@@ -48,8 +44,5 @@ void requirePlausibleCounts(std::int32_t triangleCount, std::int32_t vertexCount
 
 // The decoded connectivity must have the header's triangle and vertex counts.
 void requireDecodedCounts(const TriangleList& tris, std::int32_t triangleCount, std::int32_t vertexCount);
-
-// A file whose sub-streams end before its last byte was not written by the encoder.
-void requireConsumed(std::iostream& s, std::size_t fileSize, int method);
 
 }  // namespace meshcodec

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/Codecs.hpp"
+#include "app/CompressedInput.hpp"
 #include "app/GeometryMethod.hpp"
 #include "app/PipelineSupport.hpp"
 #include "common/CodecError.hpp"
@@ -30,7 +31,7 @@ namespace meshcodec {
 
 namespace {
 
-constexpr std::int64_t kHeaderBytes = 12;
+constexpr std::size_t kHeaderBytes = 12;
 
 void requireInt32Counts(const Mesh& mesh) {
   if (mesh.getTriangles().size() > static_cast<size_t>(INT32_MAX) || mesh.getVertices().rows() > INT32_MAX) {
@@ -115,21 +116,20 @@ void decode(std::string in, std::string out, int method) {
   OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
   try {
-    const std::string bytes = readCompressedFile(in);
-    if (static_cast<std::int64_t>(bytes.size()) < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(bytes.size()) +
-                          " bytes, fewer than its 12-byte header");
+    CompressedInput input(in);
+    std::uint8_t header[kHeaderBytes];
+    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 12-byte header");
     }
-    const float q = floatAt(bytes, 0);
-    const std::int32_t triangleCount = int32At(bytes, 4);
-    const std::int32_t vertexCount = int32At(bytes, 8);
+    const float q = floatAt(header, 0);
+    const std::int32_t triangleCount = int32At(header, 4);
+    const std::int32_t vertexCount = int32At(header, 8);
     if (!(std::isfinite(q) && q > 0)) {
       throw CorruptStream("header: quantization step " + std::to_string(q) + " is not a positive number");
     }
     requirePlausibleCounts(triangleCount, vertexCount, "header");
 
-    std::stringstream s(bytes, std::ios::in | std::ios::out | std::ios::binary);
-    s.seekg(kHeaderBytes);
+    std::iostream& s = input.stream();
     TriangleList tris = EdgeBreaker::decode(triangleCount, s);
     requireDecodedCounts(tris, triangleCount, vertexCount);
     // A method without a geometry coder reads no geometry sub-stream, whatever follows,
@@ -137,7 +137,7 @@ void decode(std::string in, std::string out, int method) {
     VertexMatrix vertices;
     if (const GeometryMethod* coder = staticMethod(method)) {
       vertices = coder->decode(tris, s, q, vertexCount, 3);
-      requireConsumed(s, bytes.size(), method);
+      input.requireConsumed(method);
     }
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);

@@ -88,12 +88,12 @@ std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
   }
 
   // One buffer serves every frame: after the largest frame no file needs a new one.
-  std::string text;
-  readObjFile(frameFiles[0], text);
+  ObjInput input;
+  readObjFile(frameFiles[0], input);
   Eigen::VectorXd x, y, z;
   std::vector<DynamicMesh> result;
   {
-    const Mesh first = MeshObjLoader(frameFiles[0], accepted).parse(text);
+    const Mesh first = MeshObjLoader(frameFiles[0], accepted).parse(input);
     const VertexMatrix& positions = first.getVertices();
     result.emplace_back(static_cast<int>(positions.rows()), frameCount, 0);
     result[0].setTriangles(first.getTriangles());
@@ -104,22 +104,23 @@ std::vector<DynamicMesh> DynamicMeshObjLoader::Load() const {
   DynamicMesh& mesh = result[0];
   mesh.setFrameVertices(0, x, y, z);
   for (int f = 1; f < frameCount; ++f) {
-    readObjFile(frameFiles[f], text);
-    loadVertices(text, frameFiles[f], x, y, z);
+    readObjFile(frameFiles[f], input);
+    loadVertices(input, frameFiles[f], x, y, z);
     mesh.setFrameVertices(f, x, y, z);
   }
   return result;
 }
 
-void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string& fileName,
+void DynamicMeshObjLoader::loadVertices(const ObjInput& input, const std::string& fileName,
                                         Eigen::VectorXd& x, Eigen::VectorXd& y,
                                         Eigen::VectorXd& z) const {
   const Eigen::Index vertexCount = x.size();
   // Every vertex line counts, wherever it stands, as in frame 0; lines past the
   // expected count are only counted, for the message.
   long long lines = 0;
+  const std::string_view text = input.text;
   const bool tabs = mayHoldTabs(text);
-  forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
+  forEachObjLine(text, input.skipped, [&](std::string_view line, long long lineNumber) {
     if (!isVertexLine(line)) return;
     if (lines < vertexCount) {
       double xyz[3];
@@ -141,7 +142,8 @@ void DynamicMeshObjLoader::loadVertices(std::string_view text, const std::string
   });
   if (lines != vertexCount) {
     throw MalformedObj("frame has " + std::to_string(lines) + " vertex lines, but frame 0 has " +
-                           std::to_string(vertexCount) + loneCarriageReturnNote(text),
+                           std::to_string(vertexCount) +
+                           loneCarriageReturnNote(text, input.skippedLoneCarriageReturn),
                        fileName);
   }
 }

@@ -35,9 +35,9 @@ class DynamicMeshObjLoader {
   // for a bad line or a frame whose vertex count differs from frame 0's, OutOfDomain (file and line) for a coordinate not accepted.
   std::vector<DynamicMesh> Load() const;
 
-  // Reads the vertex lines of one later frame's text into x, y, z, which hold the
-  // vertex count of frame 0; fileName only names the frame in errors.
-  void loadVertices(std::string_view text, const std::string& fileName, Eigen::VectorXd& x,
+  // Reads the vertex lines of one later frame into x, y, z, which hold the vertex
+  // count of frame 0; fileName only names the frame in errors.
+  void loadVertices(const ObjInput& input, const std::string& fileName, Eigen::VectorXd& x,
                     Eigen::VectorXd& y, Eigen::VectorXd& z) const;
 
  private:

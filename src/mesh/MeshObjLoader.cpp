@@ -1,11 +1,6 @@
 #include "mesh/MeshObjLoader.hpp"
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <memory>
 #include <utility>
 
 #include "common/CodecError.hpp"
@@ -34,12 +29,19 @@ MeshObjLoader::MeshObjLoader(std::string fileName, Coordinates accepted)
     : fileName(std::move(fileName)), accepted(accepted) {}
 
 Mesh MeshObjLoader::Load() const {
-  std::string text;
-  readObjFile(fileName, text);
-  return parse(text);
+  ObjInput input;
+  readObjFile(fileName, input);
+  return parse(input);
 }
 
-Mesh MeshObjLoader::parse(std::string_view text) const {
+Mesh MeshObjLoader::parse(std::string_view text) const { return parse(text, {}, false); }
+
+Mesh MeshObjLoader::parse(const ObjInput& input) const {
+  return parse(input.text, input.skipped, input.skippedLoneCarriageReturn);
+}
+
+Mesh MeshObjLoader::parse(std::string_view text, const std::vector<SkippedLines>& skipped,
+                          bool skippedLoneCarriageReturn) const {
   int faces = 0, vertices = 0;
   getModelSize(text, faces, vertices);
   // A file of lone carriage return line ends is one line, which cannot be both a
@@ -47,14 +49,14 @@ Mesh MeshObjLoader::parse(std::string_view text) const {
   if (vertices == 0 || faces == 0) {
     throw MalformedObj(std::string(vertices == 0 ? "the file has no vertex lines"
                                                  : "the file has no face lines") +
-                           loneCarriageReturnNote(text),
+                           loneCarriageReturnNote(text, skippedLoneCarriageReturn),
                        fileName);
   }
   Mesh mesh(vertices, faces);
   // Vertices first, over the whole text, then faces: a file with faults of both
   // kinds reports its first bad vertex line, as separate passes would.
-  loadVertices(text, mesh);
-  loadTriangles(text, mesh);
+  loadVertices(text, skipped, mesh);
+  loadTriangles(text, skipped, mesh);
   return mesh;
 }
 
@@ -71,11 +73,12 @@ void MeshObjLoader::getModelSize(std::string_view text, int& faces, int& vertice
   vertices = static_cast<int>(vertexLines);
 }
 
-void MeshObjLoader::loadVertices(std::string_view text, Mesh& mesh) const {
+void MeshObjLoader::loadVertices(std::string_view text, const std::vector<SkippedLines>& skipped,
+                                 Mesh& mesh) const {
   VertexMatrix& vertices = mesh.getVertices();
   Eigen::Index row = 0;
   const bool tabs = mayHoldTabs(text);
-  forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
+  forEachObjLine(text, skipped, [&](std::string_view line, long long lineNumber) {
     if (!isVertexLine(line) || row >= vertices.rows()) return;
     double xyz[3];
     const LineFault fault = parseVertexLine(line, xyz, tabs);
@@ -92,14 +95,15 @@ void MeshObjLoader::loadVertices(std::string_view text, Mesh& mesh) const {
   });
 }
 
-void MeshObjLoader::loadTriangles(std::string_view text, Mesh& mesh) const {
+void MeshObjLoader::loadTriangles(std::string_view text, const std::vector<SkippedLines>& skipped,
+                                  Mesh& mesh) const {
   TriangleList triangles(mesh.getTriangles().size(), {0u, 0u, 0u});
   const unsigned long vertexCount = static_cast<unsigned long>(mesh.getVertices().rows());
   size_t next = 0;
   const bool tabs = mayHoldTabs(text);
   // Every face line is read, not only the first run of them: faces after a group or
   // material line belong to the mesh as much as the others.
-  forEachObjLine(text, [&](std::string_view line, long long lineNumber) {
+  forEachObjLine(text, skipped, [&](std::string_view line, long long lineNumber) {
     if (!isFaceLine(line) || next >= triangles.size()) return;
     unsigned long corners[3];
     const LineFault fault = parseFaceLine(line, corners, tabs);

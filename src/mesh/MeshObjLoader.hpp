@@ -1,10 +1,12 @@
 #pragma once
 // Builds a Mesh from one OBJ file: the input of static encode and reindex and the
-// reference shape of animated encode. The file is read into memory once; a counting
-// pass sizes the mesh, then the vertex lines and the face lines are converted.
+// reference shape of animated encode. The file is read into memory once (a pipe or a
+// device, its vertex and face lines only); a counting pass sizes the mesh, then the
+// vertex lines and the face lines are converted.
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mesh/Mesh.hpp"
 #include "mesh/ObjText.hpp"
@@ -25,16 +27,23 @@ class MeshObjLoader {
   // The same on text already in memory, except that the reading alone looks for NUL
   // bytes; errors still name fileName.
   Mesh parse(std::string_view text) const;
+  // The same on what readObjFile kept of a file: any text gives the same mesh or the
+  // same error through a regular file and through a pipe.
+  Mesh parse(const ObjInput& input) const;
 
   // Counts the face lines and the vertex lines of the whole text.
   void getModelSize(std::string_view text, int& faces, int& vertices) const;
   // Vertex line i, in file order, fills row i; the mesh has one row per vertex line.
-  void loadVertices(std::string_view text, Mesh& mesh) const;
+  // Lines are numbered in errors as forEachObjLine numbers them.
+  void loadVertices(std::string_view text, const std::vector<SkippedLines>& skipped, Mesh& mesh) const;
   // Face line j, in file order, fills triangle j, for as many triangles as the mesh
   // has; corners are the written indices minus 1.
-  void loadTriangles(std::string_view text, Mesh& mesh) const;
+  void loadTriangles(std::string_view text, const std::vector<SkippedLines>& skipped, Mesh& mesh) const;
 
  private:
+  Mesh parse(std::string_view text, const std::vector<SkippedLines>& skipped,
+             bool skippedLoneCarriageReturn) const;
+
   std::string fileName;
   Coordinates accepted;
 };

@@ -6,12 +6,15 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 #if !MESHCODEC_HAVE_DOUBLE_FROM_CHARS
 #include <locale.h>  // newlocale, locale_t
@@ -22,6 +25,7 @@
 #endif
 
 #include "common/CodecError.hpp"
+#include "mesh/ObjLineFilter.hpp"
 
 namespace meshcodec {
 
@@ -188,9 +192,19 @@ LineFault parseFaceFields(std::string_view line, unsigned long corners[3]) {
   return {};
 }
 
+const char kLoneCarriageReturnNote[] =
+    "; lines seem to end in a lone carriage return, which this reader does not take as a line end";
+
+[[noreturn]] void refuseNul(const std::string& fileName, size_t at) {
+  // No text file holds a NUL byte, and nearly every compressed or other binary file
+  // soon does: such a file is not reported by whatever its bytes happen to look like.
+  throw MalformedObj(
+      "not OBJ text: byte " + std::to_string(at) + " is NUL, which no text file holds", fileName);
+}
+
 }  // namespace
 
-void readObjFile(const std::string& fileName, std::string& text) {
+void readObjFile(const std::string& fileName, ObjInput& input) {
   errno = 0;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
                                                         &std::fclose);
@@ -198,47 +212,57 @@ void readObjFile(const std::string& fileName, std::string& text) {
     throw UnreadableInput(std::string("cannot open for reading: ") + std::strerror(errno),
                           fileName);
   }
+  std::string& text = input.text;
   text.clear();
-  std::error_code sizeError;
-  const auto size = std::filesystem::file_size(fileName, sizeError);
+  input.skipped.clear();
+  input.skippedLoneCarriageReturn = false;
+  struct stat status;
+  const bool regular = fstat(fileno(file.get()), &status) == 0 && S_ISREG(status.st_mode);
   // A file larger than a string can hold (1 GiB on 32-bit targets) is refused before
   // its size is narrowed to size_t, which could wrap to a size that fits.
-  if (!sizeError && size > text.max_size()) throw OutOfMemory(fileName);
+  if (regular && static_cast<std::uintmax_t>(status.st_size) > text.max_size()) {
+    throw OutOfMemory(fileName);
+  }
+  // A regular file is read whole, into room reserved by its size, and its lines are
+  // split later in one pass per use. A pipe or a device may be larger than memory or
+  // never end: its lines are classified as they arrive, and only those that are read
+  // are kept.
+  std::optional<ObjLineFilter> filter;
+  if (!regular) filter.emplace(input);
   char chunk[1 << 16];
-  // A NUL byte is looked for in each chunk while it is still in the cache: a second
-  // pass over the whole text would cost a few percent of reading it.
-  size_t nul = std::string::npos;
+  size_t total = 0;
   try {
-    if (!sizeError && size > text.capacity()) text.reserve(static_cast<size_t>(size));
+    if (regular && static_cast<size_t>(status.st_size) > text.capacity()) {
+      text.reserve(static_cast<size_t>(status.st_size));
+    }
     while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) {
-      if (nul == std::string::npos) {
-        if (const void* found = std::memchr(chunk, 0, n)) {
-          nul = text.size() + static_cast<size_t>(static_cast<const char*>(found) - chunk);
-        }
+      // The NUL byte is looked for in each chunk while it is still in the cache: a
+      // second pass over the whole text would cost a few percent of reading it.
+      if (const void* nul = std::memchr(chunk, 0, n)) {
+        std::string().swap(text);
+        refuseNul(fileName, total + static_cast<size_t>(static_cast<const char*>(nul) - chunk));
       }
-      text.append(chunk, n);
+      total += n;
+      if (filter) filter->take(std::string_view(chunk, n));
+      else text.append(chunk, n);
     }
   } catch (const std::bad_alloc&) {
-    // A file larger than memory, or a stream that never ends; what was read goes
-    // before the error is built.
+    // A file larger than memory, or a stream of more vertex and face lines than fit;
+    // what was read goes before the error is built.
     std::string().swap(text);
+    std::vector<SkippedLines>().swap(input.skipped);
     throw OutOfMemory(fileName);
   } catch (const std::length_error&) {
     // More than a string can hold, from a stream whose size is not known beforehand.
     std::string().swap(text);
+    std::vector<SkippedLines>().swap(input.skipped);
     throw OutOfMemory(fileName);
   }
   // A directory opens on this platform and fails on the first read.
   if (std::ferror(file.get())) {
     throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);
   }
-  // No text file holds a NUL byte, and nearly every compressed or other binary file
-  // soon does: such a file is not reported by whatever its bytes happen to look like.
-  if (nul != std::string::npos) {
-    throw MalformedObj(
-        "not OBJ text: byte " + std::to_string(nul) + " is NUL, which no text file holds",
-        fileName);
-  }
+  if (filter) filter->finish();
 }
 
 TextFault toDouble(std::string_view text, double& value, size_t* end) {
@@ -342,12 +366,13 @@ std::string describeLineFault(const LineFault& fault, bool faceLine) {
 
 std::string loneCarriageReturnNote(std::string_view text) {
   for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
-    if (cr + 1 == text.size() || text[cr + 1] != '\n') {
-      return "; lines seem to end in a lone carriage return, which this reader does not take "
-             "as a line end";
-    }
+    if (cr + 1 == text.size() || text[cr + 1] != '\n') return kLoneCarriageReturnNote;
   }
   return "";
+}
+
+std::string loneCarriageReturnNote(std::string_view text, bool skippedLoneCarriageReturn) {
+  return skippedLoneCarriageReturn ? kLoneCarriageReturnNote : loneCarriageReturnNote(text);
 }
 
 std::string describeNonFinite(const double xyz[3]) {

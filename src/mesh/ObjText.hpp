@@ -1,34 +1,50 @@
 #pragma once
 // The line rules and number conversions of the OBJ subset, shared by every reader and
 // writer of OBJ text (single meshes and animation frames), so that they all split,
-// convert and format alike. Readers work on the whole file held in memory and report
-// faults as values; the caller adds the file name and line number.
+// convert and format alike. Readers work on the file's text held in memory (of a
+// stream, its vertex and face lines only) and report faults as values; the caller
+// adds the file name and line number.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace meshcodec {
 
-// Replaces text by the whole content of the file, reusing text's storage, so that a
-// run of frame files is read without a fresh allocation per frame. UnreadableInput
-// naming the file when it cannot be opened or read; MalformedObj naming it when it
-// holds a NUL byte, as binary files do: it is not OBJ text.
-void readObjFile(const std::string& fileName, std::string& text);
+// Lines that a reader of a stream left out of the text it kept: `count` lines stood
+// before byte `at` of that text.
+struct SkippedLines {
+  size_t at;
+  long long count;
+};
+
+// An OBJ file as the readers take it. From a regular file, its whole content. From a
+// pipe or a device, whose size is not known and which may never end, only the vertex
+// and face lines (without the blanks before them), with the other lines before each
+// counted in `skipped`, in order of `at` (see ObjLineFilter), so that memory grows
+// with the lines that are read and every kept line keeps its number.
+struct ObjInput {
+  std::string text;
+  std::vector<SkippedLines> skipped;
+  // A skipped line held a carriage return that no line feed follows.
+  bool skippedLoneCarriageReturn = false;
+};
+
+// Replaces input by the file's content, reusing its storage, so that a run of frame
+// files is read without a fresh allocation per frame. UnreadableInput naming the file
+// when it cannot be opened or read; MalformedObj naming it at its first NUL byte, as
+// binary files hold: it is not OBJ text. Nothing past that byte is read.
+void readObjFile(const std::string& fileName, ObjInput& input);
 
 // A blank separates the fields of vertex and face lines: a space or a tab.
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
-// which is not part of it (a carriage return before it is); a last line without a
-// line feed is still a line; nothing follows a final line feed. Numbers start at 1.
-// Blanks before a line's first other character are not part of the line, and a
-// UTF-8 byte order mark at the start of text belongs to no line.
+// The lines of text from byte start on, numbered after number; see forEachObjLine.
 template <typename Visit>
-void forEachObjLine(std::string_view text, Visit&& visit) {
-  long long number = 0;
-  size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+void forEachObjLineFrom(std::string_view text, size_t start, long long& number, Visit& visit) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
@@ -37,6 +53,29 @@ void forEachObjLine(std::string_view text, Visit&& visit) {
     visit(text.substr(first, end - first), ++number);
     start = end + 1;
   }
+}
+
+// Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
+// which is not part of it (a carriage return before it is); a last line without a
+// line feed is still a line; nothing follows a final line feed. Numbers start at 1,
+// and the lines of `skipped` are counted where they stood but not visited.
+// Blanks before a line's first other character are not part of the line, and a
+// UTF-8 byte order mark at the start of text belongs to no line.
+template <typename Visit>
+void forEachObjLine(std::string_view text, const std::vector<SkippedLines>& skipped, Visit&& visit) {
+  long long number = 0;
+  size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  for (const SkippedLines& run : skipped) {
+    forEachObjLineFrom(text.substr(0, run.at), start, number, visit);
+    start = std::max(start, run.at);
+    number += run.count;
+  }
+  forEachObjLineFrom(text, start, number, visit);
+}
+
+template <typename Visit>
+void forEachObjLine(std::string_view text, Visit&& visit) {
+  forEachObjLine(text, {}, visit);
 }
 
 // At least two characters, 'v' then a blank.
@@ -101,6 +140,10 @@ std::string describeLineFault(const LineFault& fault, bool faceLine);
 // return that no line feed follows, otherwise "". The errors that a file of such
 // line ends (one long line to these readers) runs into add it to their reason.
 std::string loneCarriageReturnNote(std::string_view text);
+
+// The same over a whole file of which a reader kept text and skipped lines as
+// ObjInput tells.
+std::string loneCarriageReturnNote(std::string_view text, bool skippedLoneCarriageReturn);
 
 // What the readers accept as vertex coordinates: every number, or only finite ones
 // for the encoders, which compute with the positions (reindexing only copies them).

@@ -87,11 +87,16 @@ TEST_F(AnimatedPipelinesTest, EveryMethodRoundTripsTheFrames) {
     EXPECT_EQ(withoutBanner(e.out), std::to_string(fs::file_size(path("a" + m + ".bin"))) + "\n");
     const RunResult d = run({"-dd", "a" + m + ".bin", "d" + m + "_", m});
     ASSERT_EQ(d.status, 0) << d.err;
+    // Through a pipe, read only as far as decoding needs, the file gives the same frames.
+    const RunResult p = testing::runMeshcodec({"-dd", "/dev/stdin", "p" + m + "_", m}, dir, 0, "",
+                                              {"sh", "-c", "cat a" + m + ".bin | \"$0\" \"$@\""});
+    ASSERT_EQ(p.status, 0) << p.err;
     for (int f = 0; f < kFrames; ++f) {
       const Mesh expected = MeshObjLoader(path(frameName("r_", f))).Load();
       const Mesh decoded = MeshObjLoader(path(frameName("d" + m + "_", f))).Load();
       EXPECT_EQ(decoded.getTriangles(), expected.getTriangles());
       EXPECT_LT(testing::rmsRelativeError(expected.getVertices(), decoded.getVertices()), 5e-4) << "frame " << f;
+      EXPECT_EQ(testing::readFile(path(frameName("p" + m + "_", f))), testing::readFile(path(frameName("d" + m + "_", f))));
     }
     EXPECT_FALSE(fs::exists(path(frameName("d" + m + "_", kFrames))));
   }
@@ -240,11 +245,13 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-ed", "frames", regex, "a_directory", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::IoFailure},
       {{"-rd", "faceless_frames", regex, "o_"}, ErrorKind::MalformedObj,
        "faceless_frames/mesh_00000.obj: the file has no face lines"},
-      {{"-dd", "missing.bin", "o_", "0"}, ErrorKind::UnreadableInput},
+      {{"-dd", "missing.bin", "o_", "0"}, ErrorKind::UnreadableInput,
+       "missing.bin: cannot open the compressed file: No such file or directory"},
       {{"-dd", "frames", "o_", "0"}, ErrorKind::UnreadableInput, "frames: cannot read"},
       {{"-dd", "short.bin", "o_", "0"}, ErrorKind::CorruptStream},
       {{"-dd", "truncated.bin", "o_", "0"}, ErrorKind::CorruptStream},
-      {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream},
+      {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream,
+       "trailing.bin: 1 bytes follow the last sub-stream of method 0"},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},
       {{"-rd", "fifo_frames", regex, "o_"}, ErrorKind::UnreadableInput,

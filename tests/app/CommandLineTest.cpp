@@ -2,6 +2,7 @@
 // exit status, and no file written by a command that did not run.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -13,6 +14,7 @@
 #include "app/CommandLine.hpp"
 #include "common/CodecError.hpp"
 #include "support/CommandRunner.hpp"
+#include "support/LittleEndian.hpp"
 
 namespace meshcodec {
 namespace {
@@ -163,25 +165,58 @@ constexpr bool kAddressSanitizer = false;
 
 TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
   if (kAddressSanitizer) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
-  // A stream that never ends is read until memory runs out, here at 256 MB.
+  // Under 64 MB, a stream that never ends is read up to its first fault; one whose
+  // lines are all read, or whose counts ask for more, until memory runs out.
   const std::string frames = testing::makeTempDir("cli-frames");
   std::ofstream(frames + "/f0.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
   // A sparse regular file: a device or FIFO frame is refused before it is read.
   std::ofstream(frames + "/f1.obj").close();
   std::filesystem::resize_file(frames + "/f1.obj", 1ull << 30);
-  const std::pair<Args, std::string> cases[] = {
-      {{"-e", "/dev/zero", "out.bin", "0.01", "0"}, "/dev/zero"},
-      {{"-r", "/dev/zero", "out.obj"}, "/dev/zero"},
-      {{"-d", "/dev/zero", "out.obj", "0"}, "/dev/zero"},
-      {{"-dd", "/dev/zero", "out_", "0"}, "/dev/zero"},
-      {{"-ed", frames, "f[0-9]\\.obj", "out.bin", "2", "0.01", "0.01", "0", "ref.obj"}, frames + "/f1.obj"},
+  // Headers of a tetrahedron whose first arithmetic block announces 2^31 - 1 bytes.
+  std::string block(8, '\0'), tetrahedron(8, '\0'), animation(16, '\0');
+  testing::setInt32At(block, 4, INT32_MAX);
+  testing::setInt32At(tetrahedron, 0, 4);
+  testing::setInt32At(tetrahedron, 4, 4);
+  testing::setInt32At(animation, 0, 1);
+  testing::setInt32At(animation, 4, 2);
+  testing::setFloatAt(animation, 12, 1.0f);
+  std::ofstream(frames + "/mesh.bin", std::ios::binary) << testing::floatBytes(1.0f) << tetrahedron << block;
+  std::ofstream(frames + "/animation.bin", std::ios::binary) << animation << tetrahedron << block;
+  const std::string nul = "not OBJ text: byte 0 is NUL, which no text file holds";
+  const std::string endless = "memory ran out";
+  const struct {
+    Args args;
+    std::string file;
+    ErrorKind kind;
+    std::string reason;
+    std::string feed = "";  // a command whose output is the standard input
+  } cases[] = {
+      {{"-e", "/dev/zero", "out.bin", "0.01", "0"}, "/dev/zero", ErrorKind::MalformedObj, nul},
+      {{"-r", "/dev/zero", "out.obj"}, "/dev/zero", ErrorKind::MalformedObj, nul},
+      {{"-d", "/dev/zero", "out.obj", "0"}, "/dev/zero", ErrorKind::CorruptStream,
+       "header: quantization step 0.000000 is not a positive number"},
+      {{"-dd", "/dev/zero", "out_", "0"}, "/dev/zero", ErrorKind::CorruptStream, "header: the file holds no mesh"},
+      // "y\ny\n" read as header fields.
+      {{"-d", "/dev/stdin", "out.obj", "0"}, "/dev/stdin", ErrorKind::CorruptStream,
+       "header: 175704697 vertices cannot close 175704697 triangles", "yes"},
+      {{"-dd", "/dev/stdin", "out_", "0"}, "/dev/stdin", ErrorKind::CorruptStream,
+       "mesh 0: 175704697 vertices cannot close 175704697 triangles", "yes"},
+      {{"-r", "/dev/stdin", "out.obj"}, "/dev/stdin", ErrorKind::OutOfMemory, endless, "yes 'v 0 0 0'"},
+      {{"-d", "/dev/stdin", "out.obj", "0"}, "/dev/stdin", ErrorKind::OutOfMemory, endless,
+       "cat " + frames + "/mesh.bin /dev/zero"},
+      {{"-dd", "/dev/stdin", "out_", "0"}, "/dev/stdin", ErrorKind::OutOfMemory, endless,
+       "cat " + frames + "/animation.bin /dev/zero"},
+      {{"-ed", frames, "f[0-9]\\.obj", "out.bin", "2", "0.01", "0.01", "0", "ref.obj"}, frames + "/f1.obj",
+       ErrorKind::OutOfMemory, endless},
   };
-  for (const auto& [args, file] : cases) {
-    SCOPED_TRACE(args[0]);
-    const auto result = testing::runMeshcodec(args, dir, 256 * 1024);
-    EXPECT_EQ(result.status, static_cast<int>(ErrorKind::OutOfMemory));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.feed);
+    Args wrapper = {"timeout", "60"};
+    if (!c.feed.empty()) wrapper.insert(wrapper.end(), {"sh", "-c", c.feed + " | \"$0\" \"$@\""});
+    const auto result = testing::runMeshcodec(c.args, dir, 64 * 1024, "", wrapper);
+    EXPECT_EQ(result.status, static_cast<int>(c.kind));
     EXPECT_EQ(result.out, kBanner);
-    EXPECT_EQ(result.err, "meshcodec: error: " + file + ": memory ran out\n");
+    EXPECT_EQ(result.err, "meshcodec: error: " + c.file + ": " + c.reason + "\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir)) << "a file was written";
   }
   std::filesystem::remove_all(frames);

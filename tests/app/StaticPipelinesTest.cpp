@@ -213,6 +213,13 @@ TEST_F(StaticPipelinesTest, StaticInputMayBeStandardInputOrAFifo) {
   close(unblock);
   ASSERT_EQ(f.status, 0) << f.err;
   EXPECT_EQ(testing::readFile(path("c.obj")), testing::readFile(path("a.obj")));
+  // A compressed file too, read through a pipe only as far as decoding needs.
+  ASSERT_EQ(run({"-e", "in.obj", "in.bin", "0.01", "0"}).status, 0);
+  ASSERT_EQ(run({"-d", "in.bin", "d.obj", "0"}).status, 0);
+  const RunResult p = testing::runMeshcodec({"-d", "/dev/stdin", "e.obj", "0"}, dir, 0, "",
+                                            {"sh", "-c", "cat in.bin | \"$0\" \"$@\""});
+  ASSERT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(testing::readFile(path("e.obj")), testing::readFile(path("d.obj")));
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
@@ -338,11 +345,16 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-r", "good.bin", "x.obj"}, ErrorKind::MalformedObj, "good.bin", "not OBJ text: byte"},
-      {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin"},
+      {{"-d", "missing.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "missing.bin",
+       "cannot open the compressed file: No such file or directory"},
       {{"-d", "dir.bin", "good.bin", "0"}, ErrorKind::UnreadableInput, "dir.bin"},
       {{"-d", "short.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "short.bin"},
       {{"-d", "truncated.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "truncated.bin"},
-      {{"-d", "trailing.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "trailing.bin"},
+      {{"-d", "trailing.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "trailing.bin",
+       "1 bytes follow the last sub-stream of method 0"},
+      // Through a pipe what follows is not read to be counted: it may never end.
+      {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
+       ": bytes follow the last sub-stream of method 0", "", {"sh", "-c", "cat trailing.bin | \"$0\" \"$@\""}},
       {{"-d", "zero_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "zero_triangles.bin"},
       {{"-d", "negative_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_vertices.bin"},
       {{"-d", "too_many_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "too_many_vertices.bin"},

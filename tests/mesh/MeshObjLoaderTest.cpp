@@ -5,6 +5,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+
+#include <unistd.h>
 
 #include "common/CodecError.hpp"
 #include "mesh/MeshObjLoader.hpp"
@@ -23,6 +26,21 @@ struct ReadCase {
   Rows vertices;
   Tris triangles;
 };
+
+// Loads text through a pipe: a file of unknown size, of which the reader keeps only
+// the vertex and face lines. The texts are small enough to fit the pipe's buffer.
+Mesh loadThroughPipe(const std::string& text, Coordinates accepted = Coordinates::Any) {
+  int ends[2];
+  if (pipe(ends) != 0) throw std::runtime_error("no pipe");
+  const bool written = write(ends[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(ends[1]);
+  struct Closer {
+    int descriptor;
+    ~Closer() { close(descriptor); }
+  } reading{ends[0]};
+  if (!written) throw std::runtime_error("the pipe took part of the text");
+  return MeshObjLoader("/dev/fd/" + std::to_string(ends[0]), accepted).Load();
+}
 
 const std::string kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
 const std::string kNine = kTriangle + kTriangle + kTriangle;
@@ -61,13 +79,14 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const Mesh mesh = MeshObjLoader("in.obj").parse(c.text);
-    const VertexMatrix& v = mesh.getVertices();
-    ASSERT_EQ(v.rows(), static_cast<Eigen::Index>(c.vertices.size()));
-    for (size_t i = 0; i < c.vertices.size(); ++i) {
-      EXPECT_EQ((std::array<double, 3>{v(i, 0), v(i, 1), v(i, 2)}), c.vertices[i]) << "row " << i;
+    for (const Mesh& mesh : {MeshObjLoader("in.obj").parse(c.text), loadThroughPipe(c.text)}) {
+      const VertexMatrix& v = mesh.getVertices();
+      ASSERT_EQ(v.rows(), static_cast<Eigen::Index>(c.vertices.size()));
+      for (size_t i = 0; i < c.vertices.size(); ++i) {
+        EXPECT_EQ((std::array<double, 3>{v(i, 0), v(i, 1), v(i, 2)}), c.vertices[i]) << "row " << i;
+      }
+      EXPECT_EQ(mesh.getTriangles(), TriangleList(c.triangles.begin(), c.triangles.end()));
     }
-    EXPECT_EQ(mesh.getTriangles(), TriangleList(c.triangles.begin(), c.triangles.end()));
   }
   EXPECT_TRUE(std::signbit(MeshObjLoader("in.obj").parse("v -0 0 0\nf 1 1 1\n").getVertices()(0, 0)));
 }
@@ -90,6 +109,9 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
       {kTriangle + "f 1 2.0 3\n", "line 4: face corner 2 is not a number: ' 2.0'"},
       {kTriangle + "f 1 2 3x/3\n", "line 4: face corner 3 is not a number: ' 3x'"},
       {"", "the file has no vertex lines"},
+      // Lines that are neither vertex nor face lines still count.
+      {"# c\n\n\tvn 0 0 1\r\nv 0 0 0\n v 1 2\nf 1 1 1\n", "line 5: vertex line has fewer than three coordinates"},
+      {"v 0 0 0\n# a\rb\n", "the file has no face lines; lines seem to end in a lone carriage return"},
       {kTriangle, "the file has no face lines"},
       {"# c\rv 0 0 0\rf 1 1 1\r",
        "the file has no vertex lines; lines seem to end in a lone carriage return"},
@@ -114,12 +136,22 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
+    std::string reason;
     try {
       MeshObjLoader("bad.obj").parse(c.text);
       ADD_FAILURE() << "accepted";
     } catch (const MalformedObj& e) {
       EXPECT_EQ(e.file(), "bad.obj");
       EXPECT_EQ(std::string(e.what()).rfind(c.reason, 0), 0u) << e.what();
+      reason = e.what();
+    }
+    // The same error through a pipe, with the same line number; a NUL byte ends any read.
+    if (c.text.find('\0') != std::string::npos) reason = "not OBJ text: byte 12 is NUL, which no text file holds";
+    try {
+      loadThroughPipe(c.text);
+      ADD_FAILURE() << "accepted through a pipe";
+    } catch (const MalformedObj& e) {
+      EXPECT_EQ(e.what(), reason);
     }
   }
 }

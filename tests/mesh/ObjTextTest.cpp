@@ -8,7 +8,9 @@
 #include <random>
 #include <sstream>
 #include <utility>
+#include <vector>
 
+#include "mesh/ObjLineFilter.hpp"
 #include "mesh/ObjText.hpp"
 
 namespace meshcodec {
@@ -134,6 +136,37 @@ TEST(ObjText, FormattingMatchesTheStreamDefault) {
   const std::pair<double, const char*> special[] = {{limits::quiet_NaN(), "nan"},
       {-limits::quiet_NaN(), "-nan"}, {limits::signaling_NaN(), "nan"}, {-limits::infinity(), "-inf"}};
   for (const auto& [v, text] : special) EXPECT_EQ(viaFormatter(v), text);
+}
+
+// What a stream's reader keeps, given the stream in pieces of any size, must be read as
+// the whole text is: the same vertex and face lines under the same numbers, no other
+// line, and the same note on carriage returns.
+TEST(ObjText, LineFilterKeepsWhatTheReadersReadUnderTheSameNumbers) {
+  using Lines = std::vector<std::pair<std::string, long long>>;
+  std::mt19937 rng(5);
+  const std::string alphabet = " \t\r\n\n\nvvff1x\xEF\xBB\xBF";
+  for (int i = 0; i < 100000; ++i) {
+    std::string text = randomText(rng, alphabet, 24);
+    if (i % 4 == 0) text = "\xEF\xBB\xBF" + text;
+    Lines expected, kept;
+    forEachObjLine(text, [&](std::string_view line, long long number) {
+      if (isVertexLine(line) || isFaceLine(line)) expected.emplace_back(line, number);
+    });
+    ObjInput input;
+    ObjLineFilter filter(input);
+    for (size_t at = 0; at < text.size();) {
+      const size_t piece = std::uniform_int_distribution<size_t>(1, 4)(rng);
+      filter.take(std::string_view(text).substr(at, piece));
+      at += piece;
+    }
+    filter.finish();
+    forEachObjLine(input.text, input.skipped, [&](std::string_view line, long long number) {
+      kept.emplace_back(line, number);
+    });
+    ASSERT_EQ(kept, expected) << "'" << text << "'";
+    ASSERT_EQ(loneCarriageReturnNote(input.text, input.skippedLoneCarriageReturn), loneCarriageReturnNote(text))
+        << "'" << text << "'";
+  }
 }
 
 }  // namespace
