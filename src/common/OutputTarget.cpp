@@ -258,7 +258,8 @@ OutputTarget OutputTarget::of(const std::string& target, Cache* cache) {
     if (!S_ISLNK(info.st_mode)) {
       // A device is the machine's, not another user's; a FIFO or a socket may be.
       if (!S_ISCHR(info.st_mode) && !S_ISBLK(info.st_mode)) {
-        requireEntryOfThisUser(*directory, name, info, "write to", target);
+        requireEntryOfThisUser(*directory, name, info, S_ISFIFO(info.st_mode) ? "write to the FIFO" : "write to",
+                               target);
       }
       return {Direct, directory, name, -1};
     }

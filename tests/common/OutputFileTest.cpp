@@ -568,7 +568,7 @@ TEST_F(OutputFileTest, EntriesOfOtherUsersInSharedDirectoriesAreNotUsed) {
     } catch (const IoFailure& e) {
       EXPECT_FALSE(c.used);
       EXPECT_EQ(e.file(), name);
-      EXPECT_NE(std::string(e.what()).find(c.kind == Fifo ? "will not write to " + entry
+      EXPECT_NE(std::string(e.what()).find(c.kind == Fifo ? "will not write to the FIFO " + entry
                                                           : "will not follow the symbolic link " + entry),
                 std::string::npos)
           << e.what();
