@@ -266,7 +266,9 @@ int CommandLine::run(int argc, char** argv) {
 
 int CommandLine::reportFailures(const std::function<void()>& command, std::ostream& err) {
   const auto report = [&err](const CodecError& e) {
-    const std::string where = e.file().empty() ? "" : e.file() + ": ";
+    // An empty name is shown as the shell writes it, as the outputs' checks name one.
+    const std::string file = e.file().empty() ? "''" : e.file();
+    const std::string where = e.namesFile() ? file + ": " : "";
     err << printable("meshcodec: error: " + where + e.what()) << std::endl;
     return e.exitStatus();
   };

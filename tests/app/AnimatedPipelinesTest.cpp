@@ -269,6 +269,12 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
        "reference.obj: the same file as reference.obj, an input"},
       {{"-dd", "good.bin", "holds_input/o_", "0"}, ErrorKind::BadArgument,
        "holds_input/o_00002.obj: the same file as good.bin, an input"},
+      // An empty input name is named as an empty output name is.
+      {{"-ed", "", regex, "x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::UnreadableInput,
+       "error: '': "},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "3", ""}, ErrorKind::UnreadableInput, "error: '': "},
+      {{"-dd", "", "o_", "0"}, ErrorKind::UnreadableInput, "error: '': "},
+      {{"-rd", "", regex, "o_"}, ErrorKind::UnreadableInput, "error: '': "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());

@@ -344,6 +344,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin"},
       {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
       {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
+      // An empty input name is named as an empty output name is.
+      {{"-e", "", "x.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "''"},
+      {{"-d", "", "x.obj", "0"}, ErrorKind::UnreadableInput, "''"},
+      {{"-r", "", "x.obj"}, ErrorKind::UnreadableInput, "''"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
