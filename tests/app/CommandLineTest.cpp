@@ -13,6 +13,7 @@
 #include "app/CommandLine.hpp"
 #include "common/CodecError.hpp"
 #include "support/CommandRunner.hpp"
+#include "support/Sanitizers.hpp"
 
 namespace meshcodec {
 namespace {
@@ -147,22 +148,10 @@ TEST_F(CommandLineTest, FailedConversionsStopTheCommand) {
   }
 }
 
-// AddressSanitizer reserves far more address space than any limit leaves, and it
-// reports a failed allocation itself instead of throwing std::bad_alloc.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
-  if (kAddressSanitizer) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
+  // AddressSanitizer reserves far more address space than any limit leaves, and it
+  // reports a failed allocation itself instead of throwing std::bad_alloc.
+  if (MESHCODEC_ADDRESS_SANITIZER) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
   // A stream that never ends is read until memory runs out, here at 256 MB.
   const std::string frames = testing::makeTempDir("cli-frames");
   std::ofstream(frames + "/f0.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
