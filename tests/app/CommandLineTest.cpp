@@ -186,15 +186,8 @@ TEST(CommandLineErrors, OneLinePerEscapingException) {
       {[] { throw MalformedObj("line 3: bad\tline", "in.obj"); }, 4,
        "meshcodec: error: in.obj: line 3: bad\\tline\n"},
       {[] { throw IoFailure("cannot write"); }, 7, "meshcodec: error: cannot write\n"},
-      // An empty name, given or filled in below the pipeline, is a file all the same.
-      {[] {
-         try {
-           throw UnreadableInput("cannot open");
-         } catch (...) {
-           rethrowNamingFile("");
-         }
-       },
-       3, "meshcodec: error: '': cannot open\n"},
+      // An empty name is a file all the same.
+      {[] { throw UnreadableInput("cannot open", ""); }, 3, "meshcodec: error: '': cannot open\n"},
       {[] { throw std::runtime_error("other"); }, 1, "meshcodec: error: other\n"},
       {[] { throw std::bad_alloc(); }, 9, "meshcodec: error: memory ran out\n"},
       {[] {
