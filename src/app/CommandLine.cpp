@@ -280,7 +280,7 @@ int CommandLine::run(int argc, char** argv) {
   if (usageError) return static_cast<int>(ErrorKind::BadArgument);
   // The printed numbers are part of a command's result: lost ones fail it, once its
   // files are in place.
-  const int printed = reportFailures(
+  const int outputStatus = reportFailures(
       [&] {
         std::cout.flush();
         if (std::cout) return;
@@ -290,8 +290,8 @@ int CommandLine::run(int argc, char** argv) {
       },
       std::cerr);
   // A failed command's one line is its error; the note is for a result the user has.
-  if (printed == 0 && !note.empty()) std::cerr << "meshcodec: note: " << note << std::endl;
-  return printed;
+  if (outputStatus == 0 && !note.empty()) std::cerr << "meshcodec: note: " << note << std::endl;
+  return outputStatus;
 }
 
 int CommandLine::reportFailures(const std::function<void()>& command, std::ostream& err) {
