@@ -6,6 +6,10 @@
 #   ./scripts/test-cross.sh s390x     64-bit IBM Z, big-endian, under qemu
 #   ./scripts/test-cross.sh i686      32-bit x86, natively through the target's loader
 #
+# Under the emulator every test runs but the 10^5-vertex accuracy tests (named
+# "...OnA100kVertexSphere"): they take most of the time there, and their arithmetic is
+# that of the smaller meshes of the tests beside them, which do run.
+#
 # cmake/<target>-linux-gnu.cmake names the compiler and how the target's programs are
 # started. GoogleTest is built for the target from the sources Debian ships in
 # /usr/src/googletest, into build-<target>/.
@@ -15,7 +19,11 @@ target=${1:?"usage: $0 aarch64|s390x|i686"}
 toolchain="$PWD/cmake/$target-linux-gnu.cmake"
 [ -f "$toolchain" ] || { echo "$0: no toolchain file for '$target'" >&2; exit 2; }
 packages=("g++-$target-linux-gnu")
-[ "$target" = i686 ] || packages+=(qemu-user-static)
+leftOut=()
+if [ "$target" != i686 ]; then
+  packages+=(qemu-user-static)
+  leftOut=(--exclude-regex 'OnA100kVertexSphere$')
+fi
 ./scripts/install-deps.sh "${packages[@]}"
 build="$PWD/build-$target"
 gtest="$build/googletest"
@@ -28,4 +36,4 @@ cmake --install "$gtest/build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DMESHCODEC_BENCH=OFF -DGTest_ROOT="$gtest/install"
 cmake --build "$build" --parallel
-ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 900
+ctest --test-dir "$build" --output-on-failure --parallel "$(nproc)" --timeout 900 "${leftOut[@]}"

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/Codecs.hpp"
+#include "app/GeometryMethod.hpp"
 #include "common/CodecError.hpp"
 #include "common/OutputTarget.hpp"
 
@@ -98,11 +99,19 @@ float toStep(const Arguments& args, int entry, const char* role) {
   return step;
 }
 
+// A method number without a geometry coder is valid and gives a file without
+// positions, which is seldom what was meant: once the command has succeeded, standard
+// error says so (standard output is the format's own).
+std::string withoutPositions(int method, const char* what) {
+  return "method " + std::to_string(method) + " " + what;
+}
+
 // One row per option. Each run function copies the strings before the first number,
 // converts the numbers in entry order, copies the strings after them, then calls the
-// pipeline. The usage texts are fixed as they are, argument names included; takes
-// names the arguments as the README's synopsis does, and goes to standard error
-// after a usage text that names them wrongly.
+// pipeline; it returns the note on what the method left out, or nothing. The usage
+// texts are fixed as they are, argument names included; takes names the arguments as
+// the README's synopsis does, and goes to standard error after a usage text that
+// names them wrongly.
 struct Command {
   const char* option;
   int argc;  // program path and option word included
@@ -110,7 +119,7 @@ struct Command {
   const char* example;
   const char* takes;
   bool usageMisleads;
-  void (*run)(const Arguments& args);
+  std::string (*run)(const Arguments& args);
 };
 
 const Command kCommands[] = {
@@ -122,6 +131,8 @@ const Command kCommands[] = {
        const float quantization = toStep(a, 4, "quantization");
        const int method = toInt(a, 5, "method");
        encode(std::move(in), std::move(out), quantization, method);
+       if (staticMethod(method)) return std::string();
+       return withoutPositions(method, "codes no positions: the compressed file holds the connectivity only");
      }},
     {"-d", 5, "usage: -d <InputFileName> <OutputFileName> <Method>",
      "example: -d encoded.bin decoded.obj 0",
@@ -130,10 +141,15 @@ const Command kCommands[] = {
        std::string in = a[2], out = a[3];
        const int method = toInt(a, 4, "method");
        decode(std::move(in), std::move(out), method);
+       if (staticMethod(method)) return std::string();
+       return withoutPositions(method, "decodes no positions: the OBJ file holds face lines only");
      }},
     {"-r", 4, "usage: -r <InputFileName> <OutputFileName>", "example: -r input.obj reindexed.obj",
      "<input.obj> <output.obj>", false,
-     [](const Arguments& a) { reindex(a[2], a[3]); }},
+     [](const Arguments& a) {
+       reindex(a[2], a[3]);
+       return std::string();
+     }},
     {"-ed", 10,
      "syntax: -e <inputdirectory> <regexmask> <outputfile> <number_of_bases> <precission> "
      "<coefficient quantization>",
@@ -150,6 +166,9 @@ const Command kCommands[] = {
        std::string reference = a[9];
        encodeDynamic(std::move(directory), std::move(regexMask), std::move(out), bases, precision,
                      coefQuant, method, std::move(reference));
+       if (animatedMethod(method)) return std::string();
+       return withoutPositions(method, "codes no coefficients: the compressed file holds the connectivity "
+                                       "and the PCA mean and basis only");
      }},
     {"-dd", 5, "syntax: -d <inputfile> <outputfile>", "ex: -dd file.cbin file.bin",
      "<input.bin> <output frame prefix> <method>", true,
@@ -157,10 +176,17 @@ const Command kCommands[] = {
        std::string in = a[2], prefix = a[3];
        const int method = toInt(a, 4, "method");
        decodeDynamic(std::move(in), std::move(prefix), method);
+       const GeometryMethod* coder = animatedMethod(method);
+       if (coder && coder->hasDecoder()) return std::string();
+       return withoutPositions(method, coder ? "has no decoder: the frame files hold face lines only"
+                                             : "decodes no positions: the frame files hold face lines only");
      }},
     {"-rd", 5, "syntax: -rd <inputfile> <outputfile>", "ex: -r file.bin file.rbin",
      "<frame directory> <frame name regex> <output frame prefix>", true,
-     [](const Arguments& a) { reindexDynamic(a[2], a[3], a[4]); }},
+     [](const Arguments& a) {
+       reindexDynamic(a[2], a[3], a[4]);
+       return std::string();
+     }},
 };
 
 // Stands in for standard output's buffer and passes everything on, keeping the
@@ -216,6 +242,7 @@ int CommandLine::run(int argc, char** argv) {
   FailureKeepingBuffer standardOutput(std::cout);
   for (const char* line : kBanner) std::cout << line << std::endl;
   bool usageError = false;
+  std::string note;
   const int status = reportFailures(
       [&] {
         if (argc < 2) {
@@ -234,7 +261,7 @@ int CommandLine::run(int argc, char** argv) {
                         << std::endl;
             }
           } else {
-            command.run(args);
+            note = command.run(args);
           }
           return;
         }
@@ -253,7 +280,7 @@ int CommandLine::run(int argc, char** argv) {
   if (usageError) return static_cast<int>(ErrorKind::BadArgument);
   // The printed numbers are part of a command's result: lost ones fail it, once its
   // files are in place.
-  return reportFailures(
+  const int outputStatus = reportFailures(
       [&] {
         std::cout.flush();
         if (std::cout) return;
@@ -262,11 +289,16 @@ int CommandLine::run(int argc, char** argv) {
                         "standard output");
       },
       std::cerr);
+  // A failed command's one line is its error; the note is for a result the user has.
+  if (outputStatus == 0 && !note.empty()) std::cerr << "meshcodec: note: " << note << std::endl;
+  return outputStatus;
 }
 
 int CommandLine::reportFailures(const std::function<void()>& command, std::ostream& err) {
   const auto report = [&err](const CodecError& e) {
-    const std::string where = e.file().empty() ? "" : e.file() + ": ";
+    // An empty name is shown as the shell writes it, as the outputs' checks name one.
+    const std::string file = e.file().empty() ? "''" : e.file();
+    const std::string where = e.namesFile() ? file + ": " : "";
     err << printable("meshcodec: error: " + where + e.what()) << std::endl;
     return e.exitStatus();
   };

@@ -19,8 +19,9 @@ class CommandLine {
 
   // Calls command. An exception escaping it becomes one line on err,
   // "meshcodec: error: <file>: <reason>" (the file part only when the error names
-  // one), and the returned status: the error kind's, OutOfMemory's for std::bad_alloc
-  // and std::length_error, or 1 for any other exception.
+  // one, '' for an empty name), and the returned status: the error kind's,
+  // OutOfMemory's for std::bad_alloc and std::length_error, or 1 for any other
+  // exception.
   static int reportFailures(const std::function<void()>& command, std::ostream& err);
 };
 

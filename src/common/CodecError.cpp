@@ -7,11 +7,14 @@
 
 namespace meshcodec {
 
-CodecError::CodecError(ErrorKind kind, const std::string& reason, std::string file)
-    : std::runtime_error(reason), kind_(kind), file_(std::move(file)) {}
+CodecError::CodecError(ErrorKind kind, const std::string& reason, std::optional<std::string> file)
+    : std::runtime_error(reason), kind_(kind), namesFile_(file.has_value()),
+      file_(std::move(file).value_or(std::string())) {}
 
 void CodecError::setFileIfUnset(const std::string& file) {
-  if (file_.empty()) file_ = file;
+  if (namesFile_) return;
+  namesFile_ = true;
+  file_ = file;
 }
 
 void rethrowNamingFile(const std::string& file) {

@@ -4,6 +4,7 @@
 // "meshcodec: error: <file>: <reason>" on standard error and exits with the status
 // of the kind (listed in the README).
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,23 +25,28 @@ enum class ErrorKind {
 
 class CodecError : public std::runtime_error {
  public:
-  CodecError(ErrorKind kind, const std::string& reason, std::string file = {});
+  // Without a file the error names none until a caller gives one (setFileIfUnset). An
+  // empty name is a file all the same, the one that an empty argument names.
+  CodecError(ErrorKind kind, const std::string& reason, std::optional<std::string> file = {});
 
   ErrorKind kind() const { return kind_; }
   int exitStatus() const { return static_cast<int>(kind_); }
-  const std::string& file() const { return file_; }
+  bool namesFile() const { return namesFile_; }
+  const std::string& file() const { return file_; }  // empty when none is named
   // Errors raised below the pipelines do not know the file; the pipeline names it.
   void setFileIfUnset(const std::string& file);
 
  private:
   ErrorKind kind_;
+  bool namesFile_;
   std::string file_;
 };
 
 #define MESHCODEC_ERROR_KIND(Name)                                        \
   class Name : public CodecError {                                        \
    public:                                                                \
-    explicit Name(const std::string& reason, std::string file = {})       \
+    explicit Name(const std::string& reason,                              \
+                  std::optional<std::string> file = {})                   \
         : CodecError(ErrorKind::Name, reason, std::move(file)) {}         \
   };
 
@@ -60,7 +66,7 @@ MESHCODEC_ERROR_KIND(Misuse)
 // failure and is reported the same way.
 class OutOfMemory : public CodecError {
  public:
-  explicit OutOfMemory(std::string file = {})
+  explicit OutOfMemory(std::optional<std::string> file = {})
       : CodecError(ErrorKind::OutOfMemory, "memory ran out", std::move(file)) {}
 };
 

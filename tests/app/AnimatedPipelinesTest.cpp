@@ -79,14 +79,27 @@ class AnimatedPipelinesTest : public ::testing::Test {
 
 TEST_F(AnimatedPipelinesTest, EveryMethodRoundTripsTheFrames) {
   ASSERT_EQ(run({"-rd", "frames", "mesh_[0-9]+\\.obj", "r_"}).status, 0);
+  ASSERT_EQ(run({"-r", "reference.obj", "reference_r.obj"}).status, 0);
+  const double x0 = MeshObjLoader(path("reference_r.obj")).Load().getVertices()(0, 0);
   for (int method = 0; method <= 5; ++method) {
     SCOPED_TRACE(method);
     const std::string m = std::to_string(method);
     const RunResult e = encode("a" + m + ".bin", method);
     ASSERT_EQ(e.status, 0) << e.err;
     EXPECT_EQ(withoutBanner(e.out), std::to_string(fs::file_size(path("a" + m + ".bin"))) + "\n");
+    EXPECT_EQ(e.err, "");
     const RunResult d = run({"-dd", "a" + m + ".bin", "d" + m + "_", m});
     ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(d.err, "");
+    // Method 0 prints the vertex count; method 4 the count, then the x coordinate of
+    // vertex 0 of the decoded reference shape; the others nothing.
+    const std::string count = std::to_string(reference.getVertices().rows()) + "\n";
+    const std::string printed = withoutBanner(d.out);
+    EXPECT_EQ(printed.substr(0, method == 4 ? count.size() : printed.size()),
+              method == 0 || method == 4 ? count : "");
+    if (method == 4) {
+      EXPECT_NEAR(std::stod(printed.substr(count.size())), x0, 1e-2);
+    }
     // Through a pipe, read only as far as decoding needs, the file gives the same frames.
     const RunResult p = testing::runMeshcodec({"-dd", "/dev/stdin", "p" + m + "_", m}, dir, 0, "",
                                               {"sh", "-c", "cat a" + m + ".bin | \"$0\" \"$@\""});
@@ -105,8 +118,14 @@ TEST_F(AnimatedPipelinesTest, EveryMethodRoundTripsTheFrames) {
 TEST_F(AnimatedPipelinesTest, ContainerLayoutAndMethodsWithoutGeometry) {
   ASSERT_EQ(encode("m0.bin", 0).status, 0);
   ASSERT_EQ(encode("m3.bin", 3).status, 0);
-  ASSERT_EQ(encode("m7.bin", 7).status, 0);
-  ASSERT_EQ(encode("m-1.bin", -1).status, 0);
+  // Standard error says what a method without a geometry coder leaves out.
+  const std::string pcaOnly = " codes no coefficients: the compressed file holds the connectivity and the PCA mean "
+                              "and basis only\n";
+  for (const int method : {7, -1}) {
+    const RunResult e = encode("m" + std::to_string(method) + ".bin", method);
+    ASSERT_EQ(e.status, 0);
+    EXPECT_EQ(e.err, "meshcodec: note: method " + std::to_string(method) + pcaOnly);
+  }
   const std::string m0 = testing::readFile(path("m0.bin")), m3 = testing::readFile(path("m3.bin"));
   const std::string m7 = testing::readFile(path("m7.bin"));
   // Header: one mesh, the frame count, the bases and the coefficient step.
@@ -122,6 +141,7 @@ TEST_F(AnimatedPipelinesTest, ContainerLayoutAndMethodsWithoutGeometry) {
   // Decoding them writes face lines only, one file per frame.
   const RunResult d = run({"-dd", "m7.bin", "f_", "7"});
   ASSERT_EQ(d.status, 0) << d.err;
+  EXPECT_EQ(d.err, "meshcodec: note: method 7 decodes no positions: the frame files hold face lines only\n");
   const std::string frame = testing::readFile(path(frameName("f_", kFrames - 1)));
   EXPECT_EQ(frame.find('v'), std::string::npos);
   EXPECT_EQ(static_cast<size_t>(std::count(frame.begin(), frame.end(), '\n')), reference.getTriangles().size());
@@ -151,7 +171,9 @@ TEST_F(AnimatedPipelinesTest, MethodSixEncodesAndDecodesToFacesOnly) {
   }();
   ASSERT_EQ(printed.size(), 2u);  // the fit's diagnostics, then the file size
   EXPECT_EQ(printed[1], std::to_string(fs::file_size(path("m6.bin"))));
-  ASSERT_EQ(run({"-dd", "m6.bin", "s_", "6"}).status, 0);
+  const RunResult d = run({"-dd", "m6.bin", "s_", "6"});
+  ASSERT_EQ(d.status, 0);
+  EXPECT_EQ(d.err, "meshcodec: note: method 6 has no decoder: the frame files hold face lines only\n");
   EXPECT_EQ(testing::readFile(path(frameName("s_", 0))).find('v'), std::string::npos);
 }
 
@@ -276,6 +298,12 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
        "reference.obj: the same file as reference.obj, an input"},
       {{"-dd", "good.bin", "holds_input/o_", "0"}, ErrorKind::BadArgument,
        "holds_input/o_00002.obj: the same file as good.bin, an input"},
+      // An empty input name is named as an empty output name is.
+      {{"-ed", "", regex, "x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::UnreadableInput,
+       "error: '': "},
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "3", ""}, ErrorKind::UnreadableInput, "error: '': "},
+      {{"-dd", "", "o_", "0"}, ErrorKind::UnreadableInput, "error: '': "},
+      {{"-rd", "", regex, "o_"}, ErrorKind::UnreadableInput, "error: '': "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());

@@ -15,6 +15,7 @@
 #include "common/CodecError.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/LittleEndian.hpp"
+#include "support/Sanitizers.hpp"
 
 namespace meshcodec {
 namespace {
@@ -149,22 +150,10 @@ TEST_F(CommandLineTest, FailedConversionsStopTheCommand) {
   }
 }
 
-// AddressSanitizer reserves far more address space than any limit leaves, and it
-// reports a failed allocation itself instead of throwing std::bad_alloc.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
-  if (kAddressSanitizer) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
+  // AddressSanitizer reserves far more address space than any limit leaves, and it
+  // reports a failed allocation itself instead of throwing std::bad_alloc.
+  if (MESHCODEC_ADDRESS_SANITIZER) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
   // Under 64 MB, a stream that never ends is read up to its first fault; one whose
   // lines are all read, or whose counts ask for more, until memory runs out.
   const std::string frames = testing::makeTempDir("cli-frames");
@@ -232,6 +221,8 @@ TEST(CommandLineErrors, OneLinePerEscapingException) {
       {[] { throw MalformedObj("line 3: bad\tline", "in.obj"); }, 4,
        "meshcodec: error: in.obj: line 3: bad\\tline\n"},
       {[] { throw IoFailure("cannot write"); }, 7, "meshcodec: error: cannot write\n"},
+      // An empty name is a file all the same.
+      {[] { throw UnreadableInput("cannot open", ""); }, 3, "meshcodec: error: '': cannot open\n"},
       {[] { throw std::runtime_error("other"); }, 1, "meshcodec: error: other\n"},
       {[] { throw std::bad_alloc(); }, 9, "meshcodec: error: memory ran out\n"},
       {[] {

@@ -134,10 +134,16 @@ TEST_F(StaticPipelinesTest, PrintedPositionsMapFileAndReproducibility) {
     EXPECT_EQ(first, connectivityEnd);  // 12 + connectivity, whatever the method
     EXPECT_EQ(second, static_cast<long>(fs::file_size(path("out.bin"))));
     EXPECT_EQ(withoutBanner(r.out), std::to_string(first) + "\t" + std::to_string(second) + "\n");
-    if (method < 0 || method > 3) {
+    // Standard error says what a method without a geometry coder leaves out.
+    const bool coded = method >= 0 && method <= 3;
+    EXPECT_EQ(r.err, coded ? "" : "meshcodec: note: method " + m +
+                                      " codes no positions: the compressed file holds the connectivity only\n");
+    if (!coded) {
       EXPECT_EQ(first, second);
       const RunResult d = run({"-d", "out.bin", "faces.obj", m});
       ASSERT_EQ(d.status, 0) << d.err;
+      EXPECT_EQ(d.err, "meshcodec: note: method " + m +
+                           " decodes no positions: the OBJ file holds face lines only\n");
       const std::string obj = testing::readFile(path("faces.obj"));
       EXPECT_EQ(faceLines(obj).size(), mesh.getTriangles().size());
       EXPECT_EQ(obj.find('v'), std::string::npos);
@@ -362,6 +368,12 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin"},
       {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
       {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
+      // A failed command prints its error and not the note of a method without a coder.
+      {{"-d", "good.bin", "/dev/null", "7"}, ErrorKind::IoFailure, "standard output", "", ">/dev/full"},
+      // An empty input name is named as an empty output name is.
+      {{"-e", "", "x.bin", "0.01", "0"}, ErrorKind::UnreadableInput, "''"},
+      {{"-d", "", "x.obj", "0"}, ErrorKind::UnreadableInput, "''"},
+      {{"-r", "", "x.obj"}, ErrorKind::UnreadableInput, "''"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());

@@ -9,6 +9,7 @@
 #include "EntropyTestUtil.hpp"
 #include "common/CodecError.hpp"
 #include "entropy/ArithCoder.hpp"
+#include "support/Sanitizers.hpp"
 
 namespace meshcodec {
 namespace {
@@ -19,11 +20,8 @@ using testing_entropy::referenceEncode;
 using testing_entropy::streamOf;
 using testing_entropy::toHex;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kScale = 10;  // sanitizers run the large round trips with fewer values
-#else
-constexpr int kScale = 1;
-#endif
+// Sanitizers run the large round trips with fewer values.
+constexpr int kScale = MESHCODEC_ADDRESS_SANITIZER ? 10 : 1;
 
 std::string encodeBlock(const std::vector<int>& values, bool withSign) {
   std::stringstream s = emptyStream();

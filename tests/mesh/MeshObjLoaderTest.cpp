@@ -76,6 +76,8 @@ TEST(MeshObjLoader, ReadsTheSubsetAndSkipsTheRest) {
        kTriangleRows, {{0, 1, 2}, {2, 1, 0}, {1, 2, 0}}},
       {"number forms of stod", "v 0x1p3 +1.5e1 -inf\nv 1 .5 -0\nf 1 2 1\n",
        {{8, 15, -inf}, {1, 0.5, 0}}, {{0, 1, 0}}},
+      {"any line that starts with f is a face line", kTriangle + "fo 1 2 3\nf9 3 2 1\n", kTriangleRows,
+       {{0, 1, 2}, {2, 1, 0}}},
   };
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -107,6 +109,7 @@ TEST(MeshObjLoader, MalformedLinesNameFileAndLine) {
       {"v 0,25 0.1 0.2\nf 1 1 1\n", "line 1: vertex coordinate 1 is not a number: ' 0,25'"},
       {"v 0 0 0.25abc\r\nf 1 1 1\n", "line 1: vertex coordinate 3 is not a number: ' 0.25abc'"},
       {kTriangle + "f 1 2.0 3\n", "line 4: face corner 2 is not a number: ' 2.0'"},
+      {kTriangle + "f 1 2 0x3\n", "line 4: face corner 3 is not a number: ' 0x3'"},  // decimal only
       {kTriangle + "f 1 2 3x/3\n", "line 4: face corner 3 is not a number: ' 3x'"},
       {"", "the file has no vertex lines"},
       // Lines that are neither vertex nor face lines still count.
