@@ -116,11 +116,33 @@ std::string readLink(const Directory& directory, const std::string& name, const 
   }
 }
 
+// The directory where the walk of the absolute `path` starts, and `path` past it: the
+// root, or the directory that the first name leads to when it is one and no link. The
+// latter is opened by its absolute name, the same directory as the root's entry; a
+// user-mode emulator that maps absolute names into the target's system root (as qemu
+// does for the names found there) then finds it as it finds the files of the test.
+std::shared_ptr<const Directory> startAtRoot(std::string_view& path, const std::string& target) {
+  const std::size_t first = path.find_first_not_of('/');
+  if (first != std::string_view::npos) {
+    const std::size_t end = path.find('/', first);
+    const std::string name(path.substr(0, end));
+    struct stat info {};
+    if (fstatat(AT_FDCWD, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+      path = end == std::string_view::npos ? std::string_view() : path.substr(end);
+      return openDirectory(AT_FDCWD, name.c_str(), name, target);
+    }
+  }
+  return openDirectory(AT_FDCWD, "/", "/", target);
+}
+
 std::shared_ptr<const Directory> walkDirectories(std::shared_ptr<const Directory> from, std::string_view path,
                                                  int& links, const std::string& target) {
   std::shared_ptr<const Directory> directory = std::move(from);
-  if (!path.empty() && path[0] == '/') directory = openDirectory(AT_FDCWD, "/", "/", target);
-  else if (!directory) directory = openDirectory(AT_FDCWD, ".", "", target);
+  if (!path.empty() && path[0] == '/') {
+    directory = startAtRoot(path, target);
+  } else if (!directory) {
+    directory = openDirectory(AT_FDCWD, ".", "", target);
+  }
   while (!path.empty()) {
     const std::size_t slash = path.find('/');
     const std::string name(path.substr(0, slash));
