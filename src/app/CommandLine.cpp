@@ -274,6 +274,10 @@ int CommandLine::run(int argc, char** argv) {
         std::cerr.flush();
       },
       std::cerr);
+  // What the command could not tidy away once its files were in place.
+  for (const Warning& warning : takeWarnings()) {
+    std::cerr << printable("meshcodec: warning: " + warning.file + ": " + warning.reason) << std::endl;
+  }
   if (status != 0) return status;
   // A usage text is not a command's result: the caller learns of the mistake by the
   // status, whatever became of the text.

@@ -19,6 +19,22 @@ namespace meshcodec {
 
 namespace {
 
+// The file system cannot exchange two names, or the system does not know the call.
+bool noExchangeHere(int error) { return error == EINVAL || error == ENOSYS; }
+
+// Waits until what was written to `descriptor` is on disk: 0, or the errno of the
+// failure. The data is all that must be there before the file takes another's name:
+// the journal writes the file's size and blocks no later than the rename. Where the
+// file system does not take the call, fdatasync, which does more.
+int awaitWriteback(int descriptor) {
+  if (sync_file_range(descriptor, 0, 0,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) == 0) {
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ESPIPE && errno != EOPNOTSUPP) return errno;
+  return fdatasync(descriptor) == 0 ? 0 : errno;
+}
+
 // The extended attribute that holds a file's access ACL.
 constexpr const char* kAccessAcl = "system.posix_acl_access";
 
@@ -94,11 +110,24 @@ class OutputFile::Descriptor : public std::streambuf {
   }
 
   // Writes out the buffer and closes the descriptor, giving the file `mode` in between
-  // when one is set; the errno of the first failed write or close, -1 for a stream
-  // that failed otherwise, 0 when every byte was written. A mode that cannot be set
-  // leaves the file as private as it is.
-  int finish(const std::optional<mode_t>& mode) {
+  // when one is set, and sending a Wanted writeback on its way to disk; the errno of
+  // the first failed write or close, -1 for a stream that failed otherwise, 0 when
+  // every byte was written. A mode that cannot be set leaves the file as private as
+  // it is.
+  int finish(const std::optional<mode_t>& mode, Writeback& writeback) {
     drain();
+    if (error == 0 && writeback == Writeback::Wanted) {
+      // Started now, the writing goes on while a group's later files are computed, and
+      // awaitData() waits for it through a descriptor opened again, which a mode that
+      // refuses the owner reading would refuse: such a file is waited for at once.
+      if (mode && (*mode & S_IRUSR) == 0) {
+        error = awaitWriteback(descriptor);
+        writeback = Writeback::Done;
+      } else {
+        sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+        writeback = Writeback::Started;
+      }
+    }
     if (error == 0 && mode) fchmod(descriptor, *mode);
     if (::close(descriptor) != 0 && error == 0) error = errno;
     descriptor = -1;
@@ -161,25 +190,26 @@ int createTemporary(const Directory& directory, const std::string& name, mode_t 
 
 }  // namespace
 
-OutputFile::OutputFile(std::string target)
-    : OutputFile(target, OutputTarget::of(target), nullptr, std::string()) {}
+OutputFile::OutputFile(std::string target) : OutputFile(OutputTarget::of(target)) {}
 
-OutputFile::OutputFile(std::string target, OutputTarget placement,
-                       std::shared_ptr<const Directory> temporaryDirectory, std::string temporary)
-    : targetPath(std::move(target)), placement_(std::move(placement)) {
+OutputFile::OutputFile(OutputTarget placement) : OutputFile(std::move(placement), nullptr, std::string()) {}
+
+OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> temporaryDirectory,
+                       std::string temporary)
+    : targetPath(placement.given), placement_(std::move(placement)) {
   int descriptor = -1;
   switch (placement_.kind) {
     case OutputTarget::Replace: {
       const Directory& directory = *placement_.directory;
       struct stat replaced {};
-      bool replaces = false;
+      const bool exists = fstatat(directory.descriptor(), placement_.name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0;
       // Only a name that does not exist is a new file: one that cannot be examined
       // (too long a name, a size beyond the offsets) would lose its mode and owner.
-      if (fstatat(directory.descriptor(), placement_.name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0) {
-        replaces = S_ISREG(replaced.st_mode);
-      } else if (errno != ENOENT) {
+      if (!exists && errno != ENOENT) {
         throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
       }
+      if (exists != placement_.found.exists || (exists && !placement_.found.is(replaced))) changedAfterChecks();
+      const bool replaces = exists && S_ISREG(replaced.st_mode);
       // A new file gets what the umask leaves of 0666; a replacement is private until
       // it has the replaced file's owner and mode, never more open than that file.
       const mode_t mode = replaces ? 0600 : 0666;
@@ -199,7 +229,10 @@ OutputFile::OutputFile(std::string target, OutputTarget placement,
         }
       }
       if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+      struct stat created {};
+      if (fstat(descriptor, &created) == 0) written_ = EntryIdentity::of(created);
       if (replaces) {
+        writeback = Writeback::Wanted;
         try {
           modeAfterWriting = takeOwnerAndMode(descriptor, stablePathOf(directory, placement_.name), replaced,
                                               targetPath);
@@ -248,9 +281,11 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       placement_(std::move(other.placement_)),
       temporaryDirectory_(std::move(other.temporaryDirectory_)),
       temporary_(std::move(other.temporary_)),
+      written_(other.written_),
       out(std::move(other.out)),
       entry(other.entry),
       modeAfterWriting(other.modeAfterWriting),
+      writeback(other.writeback),
       state(other.state) {
   other.temporary_.clear();
   other.entry = -1;
@@ -287,36 +322,146 @@ void OutputFile::close() {
   if (state != State::Open) return;
   // The replaced file's mode goes on once the content is written, so that no write
   // clears its set-id bits.
-  const int error = out->finish(modeAfterWriting);
+  const int error = out->finish(modeAfterWriting, writeback);
   if (error != 0) {
     discard();
     throw IoFailure(systemReason("cannot write the output file", error), targetPath);
   }
   out.reset();
-  // A directory would refuse the rename; finding it now keeps the other files of a
-  // group from being replaced before it.
-  struct stat info {};
-  if (placement_.kind == OutputTarget::Replace &&
-      fstatat(placement_.directory->descriptor(), placement_.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISDIR(info.st_mode)) {
-    discard();
-    throw IoFailure(systemReason("cannot replace the output file", EISDIR), targetPath);
+  if (placement_.kind == OutputTarget::Replace) {
+    try {
+      // Found now, a changed entry or a directory, which would refuse the rename,
+      // keeps the other files of a group from being replaced before it.
+      requireUnchanged();
+      if (placement_.found.type == S_IFDIR) {
+        throw IoFailure(systemReason("cannot replace the output file", EISDIR), targetPath);
+      }
+    } catch (...) {
+      discard();
+      throw;
+    }
   }
   state = State::Closed;
+}
+
+void OutputFile::awaitData() {
+  if (writeback != Writeback::Started || temporary_.empty()) return;
+  const int descriptor =
+      openat(temporaryDirectory_->descriptor(), temporary_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int error = descriptor < 0 ? errno : awaitWriteback(descriptor);
+  if (descriptor >= 0) ::close(descriptor);
+  if (error != 0) {
+    discard();
+    throw IoFailure(systemReason("cannot write the output file", error), targetPath);
+  }
+  writeback = Writeback::Done;
+}
+
+void OutputFile::requireUnchanged() const {
+  struct stat now {};
+  const bool exists =
+      fstatat(placement_.directory->descriptor(), placement_.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+  if (placement_.found.exists ? !(exists && placement_.found.is(now)) : exists) changedAfterChecks();
+}
+
+void OutputFile::changedAfterChecks() const {
+  throw IoFailure(placement_.found.exists
+                      ? "cannot replace the output file: another entry took its place after the checks"
+                      : "cannot create the output file: another entry took its name after the checks",
+                  targetPath);
+}
+
+OutputFile::Placed OutputFile::place(bool undoable) {
+  const int from = temporaryDirectory_->descriptor();
+  const char* temporary = temporary_.c_str();
+  const int to = placement_.directory->descriptor();
+  const char* name = placement_.name.c_str();
+  const EntryIdentity& found = placement_.found;
+  const auto refused = [&](int error) {
+    throw IoFailure(systemReason("cannot replace the output file", error), targetPath);
+  };
+  requireUnchanged();
+  if (!found.exists) {
+    // A name that appears meanwhile is another writer's file, not to be replaced.
+    if (renameat2(from, temporary, to, name, RENAME_NOREPLACE) == 0) return Placed::Created;
+    if (errno == EEXIST) changedAfterChecks();
+    if (!noExchangeHere(errno)) refused(errno);
+    if (linkat(from, temporary, to, name, 0) == 0) {
+      unlinkat(from, temporary, 0);
+      return Placed::Created;
+    }
+    if (errno == EEXIST) changedAfterChecks();
+    // Nor hard links: the plain rename, which may replace a name that appeared since
+    // the look above.
+    if (renameat(from, temporary, to, name) != 0) refused(errno);
+    return Placed::Created;
+  }
+  if (renameat2(from, temporary, to, name, RENAME_EXCHANGE) == 0) {
+    // Another entry put under the name between the look above and the exchange (a
+    // directory, a link, another file) has come in instead of the resolved file: it
+    // goes back to its name, untouched.
+    struct stat came {};
+    if (fstatat(from, temporary, &came, AT_SYMLINK_NOFOLLOW) == 0 && found.is(came)) return Placed::Exchanged;
+    if (renameat2(from, temporary, to, name, RENAME_EXCHANGE) == 0) changedAfterChecks();
+    const int error = errno;
+    const std::string where = temporaryDirectory_->pathOf(temporary_);
+    release();  // what has the temporary's name is that other entry, not to be removed
+    throw IoFailure(systemReason("cannot replace the output file: another entry took its place after the checks "
+                                 "and cannot have its name back",
+                                 error) +
+                        "; the new file has that name, and the other entry is now " + where,
+                    targetPath);
+  }
+  if (!noExchangeHere(errno)) refused(errno);
+  if (!undoable) {
+    if (renameat(from, temporary, to, name) != 0) refused(errno);
+    return Placed::Replaced;
+  }
+  // Without the exchange the replaced file keeps a hard link under the temporary's
+  // name, which the written file leaves for a name of its own first.
+  const std::string aside = temporaryName();
+  if (renameat(from, temporary, from, aside.c_str()) != 0) refused(errno);
+  if (linkat(to, name, from, temporary, 0) != 0) {
+    const int error = errno;
+    renameat(from, aside.c_str(), from, temporary);
+    throw IoFailure(systemReason("cannot replace the output file: it can be neither exchanged nor linked to be put "
+                                 "back should another output fail",
+                                 error),
+                    targetPath);
+  }
+  struct stat linked {};
+  if (fstatat(from, temporary, &linked, AT_SYMLINK_NOFOLLOW) != 0 || !found.is(linked)) {
+    unlinkat(from, temporary, 0);
+    renameat(from, aside.c_str(), from, temporary);
+    changedAfterChecks();
+  }
+  if (renameat(from, aside.c_str(), to, name) != 0) {
+    const int error = errno;
+    unlinkat(from, temporary, 0);
+    renameat(from, aside.c_str(), from, temporary);
+    refused(error);
+  }
+  return Placed::Linked;
 }
 
 void OutputFile::commit() {
   if (state == State::Committed) throw Misuse("output file committed twice", targetPath);
   close();
   if (!temporary_.empty()) {
-    const SignalsHeld held;
-    if (renameat(temporaryDirectory_->descriptor(), temporary_.c_str(), placement_.directory->descriptor(),
-                 placement_.name.c_str()) != 0) {
-      const int error = errno;
-      discard();
-      throw IoFailure(systemReason("cannot replace the output file", error), targetPath);
+    try {
+      awaitData();
+      const SignalsHeld held;
+      if (place(false) == Placed::Exchanged &&
+          unlinkat(temporaryDirectory_->descriptor(), temporary_.c_str(), 0) != 0) {
+        warnAfterCommand(temporaryDirectory_->pathOf(temporary_),
+                         systemReason("the file that the output replaced is left under this name: cannot remove it",
+                                      errno));
+      }
+      dropTemporaryEntry();
+    } catch (...) {
+      if (state != State::Committed) discard();
+      throw;
     }
-    dropTemporaryEntry();
   }
   state = State::Committed;
 }
