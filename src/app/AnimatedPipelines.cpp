@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/Codecs.hpp"
 #include "app/CompressedInput.hpp"
@@ -75,7 +76,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
     throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
   }
-  OutputTarget::checkTargets({out});
+  const std::vector<OutputTarget> targets = OutputTarget::checkTargets({out});
   try {
     // Listing the frames is cheap: an output that is one of them, or the reference
     // mesh that the method reads, is refused before any is read.
@@ -84,7 +85,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
     if (const GeometryMethod* coder = animatedMethod(method); coder != nullptr && coder->needsReference) {
       inputs.push_back(reference);
     }
-    OutputTarget::checkNotInputs({out}, inputs);
+    OutputTarget::checkNotInputs(targets, inputs);
     std::vector<DynamicMesh> meshes = loader.Load();
     std::stringstream s = makeCodeStream();
     writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
@@ -115,7 +116,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
         }
       }
     }
-    OutputFile file(out);
+    OutputFile file(targets[0]);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.commit();
@@ -126,10 +127,12 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
 }
 
 void decodeDynamic(std::string in, std::string prefix, int method) {
-  // The frames' directory, through the first frame's name; the count is not known
-  // yet, and the saver checks every name before it writes.
+  // The frames' directory is resolved now, through the first frame's name, and held:
+  // the count is not known yet, and every frame is resolved in it once it is.
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputTarget::checkTargets({saver.frameFileName(0)});
+  OutputTarget::Cache frameDirectory;
+  OutputTarget::checkTargets({saver.frameFileName(0)}, &frameDirectory);
+  std::vector<OutputTarget> frameFiles;
   // Only the first mesh is written; the others are decoded to check the file. Its
   // frames are computed one at a time as they are written, so that memory grows with
   // the frame count only by the PCA sub-stream and what the saver keeps per frame
@@ -188,13 +191,14 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     if (decoder) input.requireConsumed(method);
     // The frame count, which the PCA mean has confirmed, gives the frames' names:
     // none may be the compressed file.
-    OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
+    frameFiles = OutputTarget::checkTargets(saver.frameFileNames(frames), &frameDirectory);
+    OutputTarget::checkNotInputs(frameFiles, {in});
   } catch (...) {
     rethrowNamingFile(in);
   }
   const Eigen::Index vertexCount = coefficients.rows();
   Eigen::Matrix<double, 3, Eigen::Dynamic, Eigen::RowMajor> frame(3, vertexCount);
-  saver.Save(frames, vertexCount, triangles, [&](int f) {
+  saver.Save(frameFiles, vertexCount, triangles, [&](int f) {
     pca->getFrame(coefficients, f, frame.row(0).data(), frame.row(1).data(), frame.row(2).data());
     return FramePositions{frame.row(0).data(), frame.row(1).data(), frame.row(2).data()};
   });
@@ -202,14 +206,17 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
 
 void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputTarget::checkTargets({saver.frameFileName(0)});
+  OutputTarget::Cache frameDirectory;
+  OutputTarget::checkTargets({saver.frameFileName(0)}, &frameDirectory);
   std::vector<DynamicMesh> meshes;
+  std::vector<OutputTarget> frameFiles;
   try {
     // Each input frame gives an output frame; none may be an input frame.
     const DynamicMeshObjLoader loader(directory, regexMask);
     const std::vector<std::string>& inputs = loader.frames();
-    OutputTarget::checkNotInputs(
-        saver.frameFileNames(static_cast<int>(std::min<std::size_t>(inputs.size(), INT_MAX))), inputs);
+    frameFiles = OutputTarget::checkTargets(
+        saver.frameFileNames(static_cast<int>(std::min<std::size_t>(inputs.size(), INT_MAX))), &frameDirectory);
+    OutputTarget::checkNotInputs(frameFiles, inputs);
     meshes = loader.Load();
     for (DynamicMesh& mesh : meshes) {
       std::stringstream s = makeCodeStream();
@@ -221,7 +228,7 @@ void reindexDynamic(std::string directory, std::string regexMask, std::string pr
   } catch (...) {
     rethrowNamingFile(directory);
   }
-  saver.Save(meshes.front());
+  saver.Save(frameFiles, meshes.front());
 }
 
 }  // namespace meshcodec

@@ -12,6 +12,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Codecs.hpp"
 #include "app/CompressedInput.hpp"
@@ -61,10 +63,10 @@ void encode(std::string in, std::string out, float quantization, int method) {
   if (!(std::isfinite(quantization) && quantization > 0)) {
     throw BadArgument("quantization " + std::to_string(quantization) + " is not a positive number");
   }
-  const std::string mapFile = "map.txt";
-  // Both outputs are checked before the mesh is read and coded.
-  OutputTarget::checkTargets({out, mapFile});
-  OutputTarget::checkNotInputs({out, mapFile}, {in});
+  // Both outputs are resolved and checked before the mesh is read and coded, and
+  // written where they were resolved to.
+  const std::vector<OutputTarget> targets = OutputTarget::checkTargets({out, "map.txt"});
+  OutputTarget::checkNotInputs(targets, {in});
   try {
     Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
@@ -86,7 +88,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     // Both files are written before either replaces its target, and the positions
     // are printed once both are in place.
     CommitGroup outputs;
-    OutputFile& map = outputs.add(mapFile);
+    OutputFile& map = outputs.add(targets[1]);
     for (int entry : order) map.stream() << entry << "\n";
 
     mesh.reindex(order);
@@ -101,7 +103,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
         throw e.naming("quantization", quantization);
       }
     }
-    OutputFile& file = outputs.add(out);
+    OutputFile& file = outputs.add(targets[0]);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     outputs.commit();
@@ -112,8 +114,8 @@ void encode(std::string in, std::string out, float quantization, int method) {
 }
 
 void decode(std::string in, std::string out, int method) {
-  OutputTarget::checkTargets({out});
-  OutputTarget::checkNotInputs({out}, {in});
+  std::vector<OutputTarget> targets = OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs(targets, {in});
   Mesh mesh(0, 0);
   try {
     CompressedInput input(in);
@@ -144,12 +146,12 @@ void decode(std::string in, std::string out, int method) {
   } catch (...) {
     rethrowNamingFile(in);
   }
-  MeshObjSaver(out).Save(mesh);
+  MeshObjSaver(std::move(targets[0])).Save(mesh);
 }
 
 void reindex(std::string in, std::string out) {
-  OutputTarget::checkTargets({out});
-  OutputTarget::checkNotInputs({out}, {in});
+  std::vector<OutputTarget> targets = OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs(targets, {in});
   Mesh mesh(0, 0);
   try {
     mesh = MeshObjLoader(in).Load();
@@ -162,7 +164,7 @@ void reindex(std::string in, std::string out) {
   } catch (...) {
     rethrowNamingFile(in);
   }
-  MeshObjSaver(out).Save(mesh);
+  MeshObjSaver(std::move(targets[0])).Save(mesh);
 }
 
 }  // namespace meshcodec
