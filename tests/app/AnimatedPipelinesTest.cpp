@@ -340,6 +340,54 @@ TEST_F(AnimatedPipelinesTest, FrameFilesAreAllOrNothing) {
   }
 }
 
+TEST_F(AnimatedPipelinesTest, EveryCommandWritesWhereItsChecksResolvedTheOutput) {
+  // An input read from a FIFO keeps a command waiting after its checks (for -ed, its
+  // reference mesh); meanwhile the output's directory d is renamed to held and a
+  // directory, or a link to another, takes its name, or a file takes the output's
+  // free name. The outputs go to held, and the name taken is refused.
+  ASSERT_EQ(encode("a.bin", 0).status, 0);
+  ASSERT_EQ(run({"-e", "reference.obj", "s.bin", "0.01", "0"}).status, 0);
+  ASSERT_EQ(mkfifo(path("in.fifo").c_str(), 0600), 0);
+  const std::string obj = testing::readFile(path("reference.obj")), bin = testing::readFile(path("a.bin"));
+  const std::string staticBin = testing::readFile(path("s.bin"));
+  const std::string moved = "mv d held && mkdir d", linked = "mv d held && ln -s elsewhere d";
+  const struct {
+    std::vector<std::string> args;
+    std::string content, change;
+    int status;
+    long files;  // in held
+  } cases[] = {
+      {{"-e", "in.fifo", "d/out.bin", "0.01", "0"}, obj, moved, 0, 1},
+      {{"-d", "in.fifo", "d/out.obj", "0"}, staticBin, moved, 0, 1},
+      {{"-r", "in.fifo", "d/out.obj"}, obj, linked, 0, 1},
+      {{"-ed", "frames", "mesh_[0-9]+\\.obj", "d/x.bin", "6", "0.01", "0.001", "3", "in.fifo"}, obj, linked, 0, 1},
+      {{"-dd", "in.fifo", "d/p", "0"}, bin, moved, 0, kFrames},
+      {{"-dd", "in.fifo", "d/p", "0"}, bin, linked, 0, kFrames},
+      {{"-r", "in.fifo", "d/out.obj"}, obj, "echo planted >d/out.obj", static_cast<int>(ErrorKind::IoFailure), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + ": " + c.change);
+    for (const char* name : {"d", "held", "elsewhere"}) fs::remove_all(path(name));
+    fs::create_directory(path("d"));
+    fs::create_directory(path("elsewhere"));
+    const RunResult r = testing::runFeedingFifo(c.args, dir, path("in.fifo"), c.content, [&] {
+      ASSERT_EQ(std::system(("cd '" + dir + "' && " + c.change).c_str()), 0);
+    });
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_TRUE(fs::is_empty(path("elsewhere")));
+    if (c.status == 0) {
+      EXPECT_EQ(std::distance(fs::directory_iterator(path("held")), fs::directory_iterator()), c.files);
+      EXPECT_TRUE(fs::is_symlink(path("d")) || fs::is_empty(path("d")));
+    } else {
+      EXPECT_NE(r.err.find("d/out.obj: cannot create the output file: another entry took its name after the checks"),
+                std::string::npos)
+          << r.err;
+      EXPECT_EQ(testing::readFile(path("d/out.obj")), "planted\n");
+      EXPECT_EQ(std::distance(fs::directory_iterator(path("d")), fs::directory_iterator()), 1);
+    }
+  }
+}
+
 // A file without bases and geometry with its PCA sub-stream rewritten for `frames`
 // frames: the mean trajectory repeated.
 std::string withFrames(const std::string& bytes, int32_t frames) {

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <grp.h>
 #include <sys/sysmacros.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <utility>
 
 #include "common/CodecError.hpp"
 #include "common/CommitGroup.hpp"
@@ -29,9 +32,57 @@
 namespace meshcodec {
 namespace {
 
+// Stands in the way of the code under test to renameat2 and unlinkat: when set, it
+// runs before each call with the call's name, the entry's name and the flags, and an
+// errno it returns fails the call. Just before a rename is the moment at which another
+// process would change the target.
+std::function<int(const char* call, const char* name, unsigned flags)> beforeCall;
+
+int interpose(const char* call, const char* name, unsigned flags) {
+  static thread_local bool inside = false;  // the hook's own calls go through
+  if (!beforeCall || inside) return 0;
+  inside = true;
+  const int error = beforeCall(call, name, flags);
+  inside = false;
+  return error;
+}
+
+}  // namespace
+}  // namespace meshcodec
+
+extern "C" int renameat2(int from, const char* old, int to, const char* name, unsigned flags) noexcept {
+  if (const int error = meshcodec::interpose("renameat2", name, flags)) {
+    errno = error;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_renameat2, from, old, to, name, flags));
+}
+
+extern "C" int unlinkat(int directory, const char* name, int flags) noexcept {
+  if (const int error = meshcodec::interpose("unlinkat", name, static_cast<unsigned>(flags))) {
+    errno = error;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_unlinkat, directory, name, flags));
+}
+
+namespace meshcodec {
+namespace {
+
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
+
+// What a directory entry is: "file <content>", "link <target>", "directory <entries>"
+// or "none".
+std::string entryState(const std::string& path) {
+  const fs::file_status status = fs::symlink_status(path);
+  if (fs::is_symlink(status)) return "link " + fs::read_symlink(path).string();
+  if (fs::is_directory(status)) {
+    return "directory " + std::to_string(std::distance(fs::directory_iterator(path), fs::directory_iterator()));
+  }
+  return fs::exists(status) ? "file " + testing::readFile(path) : "none";
+}
 
 // Runs `work` in a child process as user and group nobody, with no other group; true
 // when it returns true. Only root can switch users.
@@ -377,6 +428,71 @@ TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
   EXPECT_EQ(std::distance(fs::directory_iterator(own), fs::directory_iterator()), 2);
 }
 
+TEST_F(OutputFileTest, WhatCannotBePutBackOrRemovedIsSaid) {
+  // a.txt, new.txt (a new file) and b.txt are placed in turn. b.txt is refused, and
+  // then the exchange that puts a.txt back is refused too, or another file has taken
+  // new.txt's name; or all are placed and a replaced file cannot be removed. Each is
+  // said, and the recovery command then leaves one whole set and no hidden entry.
+  const std::string a = dir + "/a.txt", created = dir + "/new.txt", b = dir + "/b.txt";
+  int exchangesOfA = 0;
+  const auto refuseB = [](const char* call, const char* name) {
+    return std::string(call) == "renameat2" && std::string(name) == "b.txt";
+  };
+  const struct {
+    std::function<int(const char*, const char*)> hook;
+    std::string said;  // in the error, or in the warning when the group succeeds
+    std::string afterRecovery;
+  } cases[] = {
+      {[&](const char* call, const char* name) {
+         if (refuseB(call, name)) return EPERM;
+         return std::string(call) == "renameat2" && std::string(name) == "a.txt" && ++exchangesOfA == 2 ? EIO : 0;
+       },
+       "; " + a + " is left new, its earlier file is " + dir + "/.meshcodec-", "earlier none earlier"},
+      {[&](const char* call, const char* name) {
+         if (!refuseB(call, name)) return 0;
+         std::ofstream(dir + "/foreign") << "foreign";
+         fs::rename(dir + "/foreign", created);
+         return EPERM;
+       },
+       "; " + created + " is left as it is: another file took its name after this command made it",
+       "earlier foreign earlier"},
+      {[&](const char* call, const char* name) {
+         return std::string(call) == "unlinkat" && std::string(name) == "a.txt" ? EBUSY : 0;
+       },
+       "left behind with what it holds: cannot remove it: Device or resource busy; every output is in place",
+       "new new new"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    std::ofstream(a) << "earlier";
+    std::ofstream(b) << "earlier";
+    fs::remove(target);
+    fs::remove(created);
+    exchangesOfA = 0;
+    CommitGroup group;
+    for (const OutputTarget& placement : OutputTarget::checkTargets({a, created, b})) {
+      group.add(placement).stream() << "new";
+    }
+    beforeCall = [&](const char* call, const char* name, unsigned) { return c.hook(call, name); };
+    try {
+      group.commit();
+      const std::vector<Warning> warnings = takeWarnings();
+      ASSERT_EQ(warnings.size(), 1u);
+      EXPECT_EQ(warnings[0].file.rfind(dir + "/.meshcodec-", 0), 0u) << warnings[0].file;
+      EXPECT_EQ(warnings[0].reason, c.said);
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), b);
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+    }
+    beforeCall = nullptr;
+    EXPECT_EQ(testing::runRecoveryCommand(dir), 0);
+    const auto content = [](const std::string& path) {
+      return fs::exists(path) ? testing::readFile(path) : std::string("none");
+    };
+    EXPECT_EQ(content(a) + " " + content(created) + " " + content(b), c.afterRecovery);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), fs::exists(created) ? 3 : 2);
+  }
+}
+
 TEST_F(OutputFileTest, AFileIsWrittenInTheDirectoryItsNameLedTo) {
   // The directory is held from the moment the name is resolved: renamed away, with a
   // link to another directory in its place, it still receives the file.
@@ -390,6 +506,91 @@ TEST_F(OutputFileTest, AFileIsWrittenInTheDirectoryItsNameLedTo) {
   EXPECT_EQ(testing::readFile(dir + "/moved/out.txt"), "new");
   EXPECT_TRUE(fs::is_empty(dir + "/elsewhere"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/moved"), fs::directory_iterator()), 1);
+}
+
+TEST_F(OutputFileTest, AnEntryChangedAfterItsResolutionIsNotReplaced) {
+  // Once the targets are resolved, another entry takes the name of changed.txt: a
+  // file where the name was free, or a directory, a link or another file where it
+  // held a file. Early (before the output is closed) or at the last moment (just
+  // before the rename, as a racing process would), the single output and the group
+  // are refused, the entry that took the name stays as it is, and out.txt, placed
+  // first in the group, is put back.
+  const std::string changed = dir + "/changed.txt";
+  std::ofstream(dir + "/other.txt") << "other";
+  const std::pair<bool, std::function<void()>> changes[] = {
+      {false, [&] { std::ofstream(changed) << "taken"; }},
+      {true, [&] { fs::remove(changed), fs::create_directory(changed), std::ofstream(changed + "/inner"); }},
+      {true, [&] { fs::remove(changed), fs::create_symlink("other.txt", changed); }},
+      // Made before the first goes, which would give its inode number to the next file.
+      {true, [&] { std::ofstream(dir + "/taken") << "taken", fs::rename(dir + "/taken", changed); }}};
+  for (const auto& [existed, change] : changes) {
+    for (const bool atTheRename : {false, true}) {
+      for (const bool grouped : {false, true}) {
+        fs::remove_all(changed);
+        if (existed) std::ofstream(changed) << "earlier";
+        const std::vector<OutputTarget> targets = OutputTarget::checkTargets({target, changed});
+        std::string expected;
+        const auto changeNow = [&] {
+          change();
+          expected = entryState(changed);
+        };
+        beforeCall = [&](const char* call, const char* name, unsigned) {
+          if (atTheRename && std::string(call) == "renameat2" && std::string(name) == "changed.txt") {
+            changeNow();
+            beforeCall = nullptr;
+          }
+          return 0;
+        };
+        SCOPED_TRACE(entryState(changed) + (atTheRename ? ", changed at the rename" : "") + (grouped ? ", grouped" : ""));
+        try {
+          if (grouped) {
+            CommitGroup group;
+            for (const OutputTarget& placement : targets) group.add(placement).stream() << "new";
+            if (!atTheRename) changeNow();
+            group.commit();
+          } else {
+            OutputFile file(targets[1]);
+            file.stream() << "new";
+            if (!atTheRename) changeNow();
+            file.commit();
+          }
+          ADD_FAILURE() << "replaced";
+        } catch (const IoFailure& e) {
+          EXPECT_EQ(e.file(), changed);
+          EXPECT_NE(std::string(e.what()).find("after the checks"), std::string::npos) << e.what();
+        }
+        beforeCall = nullptr;
+        EXPECT_EQ(entryState(changed), expected);
+        EXPECT_EQ(testing::readFile(target), "earlier");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+      }
+    }
+  }
+}
+
+TEST_F(OutputFileTest, AGroupReachesItsDirectoryThroughABindMountToo) {
+  // view is a bind mount of work: a name through it leads to the same directory on
+  // another mount, which no rename crosses, as -e's map.txt and ../view/out.bin do.
+  if (geteuid() != 0) GTEST_SKIP() << "only root may mount";
+  const std::string work = dir + "/work", view = dir + "/view";
+  fs::create_directory(work);
+  fs::create_directory(view);
+  if (mount(work.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+  }
+  std::ofstream(work + "/out.bin") << "earlier";
+  try {
+    CommitGroup group;
+    for (const OutputTarget& placement : OutputTarget::checkTargets({work + "/map.txt", view + "/out.bin"})) {
+      group.add(placement).stream() << "new";
+    }
+    group.commit();
+  } catch (const IoFailure& e) {
+    ADD_FAILURE() << e.file() << ": " << e.what();
+  }
+  umount(view.c_str());
+  EXPECT_EQ(testing::readFile(work + "/map.txt") + testing::readFile(work + "/out.bin"), "newnew");
+  EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 2);
 }
 
 TEST_F(OutputFileTest, NamesTakenBeforehandDoNotStopTheOutputs) {
