@@ -388,6 +388,67 @@ TEST_F(AnimatedPipelinesTest, EveryCommandWritesWhereItsChecksResolvedTheOutput)
   }
 }
 
+TEST_F(AnimatedPipelinesTest, AfterASigkillTheRecoveryCommandLeavesOneWholeSet) {
+  // strace kills the command before its n-th rename or removal of each kind, for -dd
+  // over fewer earlier frames than it writes, with plain and dot-led names, and for
+  // -e with its compressed file in another directory than map.txt. The README's
+  // command, run in each directory, leaves the whole earlier set or the whole new one,
+  // and no hidden entry.
+  if (testing::programCommand().size() > 1) GTEST_SKIP() << "strace would trace the emulator";
+  if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace here";
+  ASSERT_EQ(encode("a.bin", 0).status, 0);
+  fs::create_directory(path("sub"));
+  const auto frames = [](const std::string& prefix) {
+    std::vector<std::string> names;
+    for (int f = 0; f < kFrames; ++f) names.push_back(frameName(prefix, f));
+    return names;
+  };
+  const struct {
+    std::vector<std::string> args, outputs;
+    std::size_t earlier;  // how many outputs have an earlier file
+  } cases[] = {{{"-dd", "a.bin", "p", "0"}, frames("p"), 6},
+               {{"-dd", "a.bin", ".p", "0"}, frames(".p"), 6},
+               {{"-e", "reference.obj", "sub/.out.bin", "0.01", "0"}, {"map.txt", "sub/.out.bin"}, 2}};
+  for (const auto& c : cases) {
+    const auto setEarlier = [&] {
+      for (std::size_t i = 0; i < c.outputs.size(); ++i) {
+        fs::remove(path(c.outputs[i]));
+        if (i < c.earlier) std::ofstream(path(c.outputs[i])) << "earlier " << i;
+      }
+    };
+    const auto set = [&] {
+      std::string contents;
+      for (const std::string& output : c.outputs) {
+        contents += (fs::exists(path(output)) ? testing::readFile(path(output)) : "none") + "|";
+      }
+      return contents;
+    };
+    setEarlier();
+    const std::string earlierSet = set();
+    ASSERT_EQ(run(c.args).status, 0);
+    const std::string newSet = set();
+    for (const std::string call : {"renameat2", "renameat", "unlinkat"}) {
+      for (int n = 1;; ++n) {
+        SCOPED_TRACE(c.args[2] + " killed before " + call + " " + std::to_string(n));
+        setEarlier();
+        const std::string inject = "inject=" + call + ":signal=KILL:when=" + std::to_string(n);
+        const RunResult r =
+            testing::runMeshcodec(c.args, dir, 0, "", {"strace", "-f", "-qq", "-o", "/dev/null", "-e", inject});
+        for (const char* directory : {"", "sub"}) EXPECT_EQ(testing::runRecoveryCommand(path(directory)), 0);
+        const std::string after = set();
+        EXPECT_TRUE(after == earlierSet || after == newSet) << after;
+        for (const char* directory : {"", "sub"}) {
+          for (const auto& entry : fs::directory_iterator(path(directory))) {
+            EXPECT_NE(entry.path().filename().string().rfind(".meshcodec-", 0), 0u) << entry.path();
+          }
+        }
+        if (r.status == 0) break;  // past the last such call
+        ASSERT_EQ(r.status, 128 + SIGKILL) << r.err;
+      }
+    }
+  }
+}
+
 // A file without bases and geometry with its PCA sub-stream rewritten for `frames`
 // frames: the mean trajectory repeated.
 std::string withFrames(const std::string& bytes, int32_t frames) {
