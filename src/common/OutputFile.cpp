@@ -14,6 +14,7 @@
 
 #include "common/CodecError.hpp"
 #include "common/TemporaryFiles.hpp"
+#include "common/Writeback.hpp"
 
 namespace meshcodec {
 
@@ -21,19 +22,6 @@ namespace {
 
 // The file system cannot exchange two names, or the system does not know the call.
 bool noExchangeHere(int error) { return error == EINVAL || error == ENOSYS; }
-
-// Waits until what was written to `descriptor` is on disk: 0, or the errno of the
-// failure. The data is all that must be there before the file takes another's name:
-// the journal writes the file's size and blocks no later than the rename. Where the
-// file system does not take the call, fdatasync, which does more.
-int awaitWriteback(int descriptor) {
-  if (sync_file_range(descriptor, 0, 0,
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) == 0) {
-    return 0;
-  }
-  if (errno != EINVAL && errno != ENOSYS && errno != ESPIPE && errno != EOPNOTSUPP) return errno;
-  return fdatasync(descriptor) == 0 ? 0 : errno;
-}
 
 // The extended attribute that holds a file's access ACL.
 constexpr const char* kAccessAcl = "system.posix_acl_access";
@@ -110,25 +98,14 @@ class OutputFile::Descriptor : public std::streambuf {
   }
 
   // Writes out the buffer and closes the descriptor, giving the file `mode` in between
-  // when one is set, and sending a Wanted writeback on its way to disk; the errno of
-  // the first failed write or close, -1 for a stream that failed otherwise, 0 when
-  // every byte was written. A mode that cannot be set leaves the file as private as
-  // it is.
-  int finish(const std::optional<mode_t>& mode, Writeback& writeback) {
+  // when one is set, and with `copy` a descriptor of the file for its way to disk; the
+  // errno of the first failed write or close, -1 for a stream that failed otherwise,
+  // 0 when every byte was written. A mode that cannot be set leaves the file as
+  // private as it is.
+  int finish(const std::optional<mode_t>& mode, int* copy) {
     drain();
-    if (error == 0 && writeback == Writeback::Wanted) {
-      // Started now, the writing goes on while a group's later files are computed, and
-      // awaitData() waits for it through a descriptor opened again, which a mode that
-      // refuses the owner reading would refuse: such a file is waited for at once.
-      if (mode && (*mode & S_IRUSR) == 0) {
-        error = awaitWriteback(descriptor);
-        writeback = Writeback::Done;
-      } else {
-        sync_file_range(descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
-        writeback = Writeback::Started;
-      }
-    }
     if (error == 0 && mode) fchmod(descriptor, *mode);
+    if (error == 0 && copy != nullptr && (*copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 0)) < 0) error = errno;
     if (::close(descriptor) != 0 && error == 0) error = errno;
     descriptor = -1;
     if (error == 0 && stream.fail()) error = -1;
@@ -286,6 +263,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       entry(other.entry),
       modeAfterWriting(other.modeAfterWriting),
       writeback(other.writeback),
+      ticket(other.ticket),
       state(other.state) {
   other.temporary_.clear();
   other.entry = -1;
@@ -322,12 +300,18 @@ void OutputFile::close() {
   if (state != State::Open) return;
   // The replaced file's mode goes on once the content is written, so that no write
   // clears its set-id bits.
-  const int error = out->finish(modeAfterWriting, writeback);
+  int copy = -1;
+  const int error = out->finish(modeAfterWriting, writeback == Writeback::Wanted ? &copy : nullptr);
   if (error != 0) {
+    if (copy >= 0) ::close(copy);
     discard();
     throw IoFailure(systemReason("cannot write the output file", error), targetPath);
   }
   out.reset();
+  if (copy >= 0) {
+    ticket = startWriteback(copy);
+    writeback = Writeback::Started;
+  }
   if (placement_.kind == OutputTarget::Replace) {
     try {
       // Found now, a changed entry or a directory, which would refuse the rename,
@@ -345,16 +329,12 @@ void OutputFile::close() {
 }
 
 void OutputFile::awaitData() {
-  if (writeback != Writeback::Started || temporary_.empty()) return;
-  const int descriptor =
-      openat(temporaryDirectory_->descriptor(), temporary_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  const int error = descriptor < 0 ? errno : awaitWriteback(descriptor);
-  if (descriptor >= 0) ::close(descriptor);
-  if (error != 0) {
+  if (writeback != Writeback::Started) return;
+  writeback = Writeback::Done;
+  if (const int error = awaitWriteback(ticket); error != 0) {
     discard();
     throw IoFailure(systemReason("cannot write the output file", error), targetPath);
   }
-  writeback = Writeback::Done;
 }
 
 void OutputFile::requireUnchanged() const {

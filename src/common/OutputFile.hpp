@@ -20,6 +20,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -125,6 +126,7 @@ class OutputFile {
   // The way to disk of a file that replaces another: started when it is closed, waited
   // for before it takes the other's place.
   enum class Writeback : char { None, Wanted, Started, Done } writeback = Writeback::None;
+  std::uint64_t ticket = 0;  // Started: what awaitWriteback takes
   enum class State { Open, Closed, Committed, Failed } state = State::Open;
 };
 

@@ -26,6 +26,7 @@
 #include "common/CommitGroup.hpp"
 #include "common/TemporaryFiles.hpp"
 #include "common/OutputFile.hpp"
+#include "common/Writeback.hpp"
 #include "common/OutputTarget.hpp"
 #include "support/CommandRunner.hpp"
 
@@ -823,6 +824,28 @@ TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
       EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     }
   }
+}
+
+TEST(Writeback, EveryFileIsAwaitedAndAFailureIsItsOwn) {
+  // More files than wait at once, the eleventh a pipe, which cannot be flushed: every
+  // ticket ends, and only the pipe's with an error.
+  const std::string dir = testing::makeTempDir("writeback");
+  std::vector<std::uint64_t> tickets;
+  int pipeEnds[2] = {-1, -1};
+  for (int i = 0; i < 40; ++i) {
+    int descriptor = -1;
+    if (i == 10) {
+      ASSERT_EQ(pipe(pipeEnds), 0);
+      descriptor = pipeEnds[1];
+    } else {
+      descriptor = open((dir + "/" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      ASSERT_EQ(write(descriptor, "data", 4), 4);
+    }
+    tickets.push_back(startWriteback(descriptor));
+  }
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(awaitWriteback(tickets[i]) != 0, i == 10) << i;
+  close(pipeEnds[0]);
+  fs::remove_all(dir);
 }
 
 }  // namespace
