@@ -198,7 +198,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   }
   const Eigen::Index vertexCount = coefficients.rows();
   Eigen::Matrix<double, 3, Eigen::Dynamic, Eigen::RowMajor> frame(3, vertexCount);
-  saver.Save(frameFiles, vertexCount, triangles, [&](int f) {
+  saver.Save(std::move(frameFiles), vertexCount, triangles, [&](int f) {
     pca->getFrame(coefficients, f, frame.row(0).data(), frame.row(1).data(), frame.row(2).data());
     return FramePositions{frame.row(0).data(), frame.row(1).data(), frame.row(2).data()};
   });
@@ -228,7 +228,7 @@ void reindexDynamic(std::string directory, std::string regexMask, std::string pr
   } catch (...) {
     rethrowNamingFile(directory);
   }
-  saver.Save(frameFiles, meshes.front());
+  saver.Save(std::move(frameFiles), meshes.front());
 }
 
 }  // namespace meshcodec

@@ -173,7 +173,7 @@ OutputFile::OutputFile(OutputTarget placement) : OutputFile(std::move(placement)
 
 OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> temporaryDirectory,
                        std::string temporary)
-    : targetPath(placement.given), placement_(std::move(placement)) {
+    : placement_(std::move(placement)) {
   int descriptor = -1;
   switch (placement_.kind) {
     case OutputTarget::Replace: {
@@ -183,7 +183,7 @@ OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> 
       // Only a name that does not exist is a new file: one that cannot be examined
       // (too long a name, a size beyond the offsets) would lose its mode and owner.
       if (!exists && errno != ENOENT) {
-        throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+        throw IoFailure(systemReason("cannot create the output file", errno), target());
       }
       if (exists != placement_.found.exists || (exists && !placement_.found.is(replaced))) changedAfterChecks();
       const bool replaces = exists && S_ISREG(replaced.st_mode);
@@ -196,7 +196,7 @@ OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> 
         if (descriptor >= 0) temporary_ = std::move(temporary);
       } else {
         // Beside the target, under a hidden name of its own.
-        requireWritableDirectory(directory, targetPath);
+        requireWritableDirectory(directory, target());
         temporaryDirectory_ = placement_.directory;
         for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
           std::string name = meshcodec::temporaryName();
@@ -205,14 +205,14 @@ OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> 
           else if (errno != EEXIST) break;
         }
       }
-      if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+      if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), target());
       struct stat created {};
       if (fstat(descriptor, &created) == 0) written_ = EntryIdentity::of(created);
       if (replaces) {
         writeback = Writeback::Wanted;
         try {
           modeAfterWriting = takeOwnerAndMode(descriptor, stablePathOf(directory, placement_.name), replaced,
-                                              targetPath);
+                                              target());
         } catch (...) {
           ::close(descriptor);
           discard();
@@ -240,7 +240,7 @@ OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> 
   if (descriptor < 0) {
     const int error = errno;
     discard();
-    throw IoFailure(systemReason("cannot open the output file", error), targetPath);
+    throw IoFailure(systemReason("cannot open the output file", error), target());
   }
   try {
     out = std::make_unique<Descriptor>(descriptor);
@@ -254,8 +254,7 @@ OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> 
 std::ostream& OutputFile::stream() { return out->out(); }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : targetPath(std::move(other.targetPath)),
-      placement_(std::move(other.placement_)),
+    : placement_(std::move(other.placement_)),
       temporaryDirectory_(std::move(other.temporaryDirectory_)),
       temporary_(std::move(other.temporary_)),
       written_(other.written_),
@@ -296,7 +295,7 @@ void OutputFile::release() noexcept {
 }
 
 void OutputFile::close() {
-  if (state == State::Failed) throw Misuse("output file used after a failure", targetPath);
+  if (state == State::Failed) throw Misuse("output file used after a failure", target());
   if (state != State::Open) return;
   // The replaced file's mode goes on once the content is written, so that no write
   // clears its set-id bits.
@@ -305,7 +304,7 @@ void OutputFile::close() {
   if (error != 0) {
     if (copy >= 0) ::close(copy);
     discard();
-    throw IoFailure(systemReason("cannot write the output file", error), targetPath);
+    throw IoFailure(systemReason("cannot write the output file", error), target());
   }
   out.reset();
   if (copy >= 0) {
@@ -318,7 +317,7 @@ void OutputFile::close() {
       // keeps the other files of a group from being replaced before it.
       requireUnchanged();
       if (placement_.found.type == S_IFDIR) {
-        throw IoFailure(systemReason("cannot replace the output file", EISDIR), targetPath);
+        throw IoFailure(systemReason("cannot replace the output file", EISDIR), target());
       }
     } catch (...) {
       discard();
@@ -333,7 +332,7 @@ void OutputFile::awaitData() {
   writeback = Writeback::Done;
   if (const int error = awaitWriteback(ticket); error != 0) {
     discard();
-    throw IoFailure(systemReason("cannot write the output file", error), targetPath);
+    throw IoFailure(systemReason("cannot write the output file", error), target());
   }
 }
 
@@ -348,7 +347,7 @@ void OutputFile::changedAfterChecks() const {
   throw IoFailure(placement_.found.exists
                       ? "cannot replace the output file: another entry took its place after the checks"
                       : "cannot create the output file: another entry took its name after the checks",
-                  targetPath);
+                  target());
 }
 
 OutputFile::Placed OutputFile::place(bool undoable) {
@@ -358,7 +357,7 @@ OutputFile::Placed OutputFile::place(bool undoable) {
   const char* name = placement_.name.c_str();
   const EntryIdentity& found = placement_.found;
   const auto refused = [&](int error) {
-    throw IoFailure(systemReason("cannot replace the output file", error), targetPath);
+    throw IoFailure(systemReason("cannot replace the output file", error), target());
   };
   requireUnchanged();
   if (!found.exists) {
@@ -390,7 +389,7 @@ OutputFile::Placed OutputFile::place(bool undoable) {
                                  "and cannot have its name back",
                                  error) +
                         "; the new file has that name, and the other entry is now " + where,
-                    targetPath);
+                    target());
   }
   if (!noExchangeHere(errno)) refused(errno);
   if (!undoable) {
@@ -407,7 +406,7 @@ OutputFile::Placed OutputFile::place(bool undoable) {
     throw IoFailure(systemReason("cannot replace the output file: it can be neither exchanged nor linked to be put "
                                  "back should another output fail",
                                  error),
-                    targetPath);
+                    target());
   }
   struct stat linked {};
   if (fstatat(from, temporary, &linked, AT_SYMLINK_NOFOLLOW) != 0 || !found.is(linked)) {
@@ -425,7 +424,7 @@ OutputFile::Placed OutputFile::place(bool undoable) {
 }
 
 void OutputFile::commit() {
-  if (state == State::Committed) throw Misuse("output file committed twice", targetPath);
+  if (state == State::Committed) throw Misuse("output file committed twice", target());
   close();
   if (!temporary_.empty()) {
     try {

@@ -67,7 +67,7 @@ class OutputFile {
   // the target is then unchanged. Misuse when called twice.
   void commit();
 
-  const std::string& target() const { return targetPath; }
+  const std::string& target() const { return placement_.given; }
   const OutputTarget& placement() const { return placement_; }
 
   // For a caller that puts a closed file in place itself: whether there is a
@@ -115,7 +115,6 @@ class OutputFile {
 
   class Descriptor;  // the open file and a stream on it
 
-  std::string targetPath;  // as given, for messages
   OutputTarget placement_;
   std::shared_ptr<const Directory> temporaryDirectory_;
   std::string temporary_;                  // empty when written directly or once released

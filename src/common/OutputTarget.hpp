@@ -61,12 +61,12 @@ class Directory {
 // An entry of a directory as it was found at one moment: the file's device, inode and
 // type, or nothing under that name.
 struct EntryIdentity {
-  bool exists = false;
   dev_t device = 0;
   ino_t inode = 0;
   mode_t type = 0;
+  bool exists = false;
 
-  static EntryIdentity of(const struct stat& info) { return {true, info.st_dev, info.st_ino, info.st_mode & S_IFMT}; }
+  static EntryIdentity of(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_mode & S_IFMT, true}; }
   bool is(const struct stat& info) const {
     return exists && device == info.st_dev && inode == info.st_ino && type == (info.st_mode & S_IFMT);
   }

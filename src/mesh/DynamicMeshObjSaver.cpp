@@ -62,14 +62,14 @@ void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   Save(OutputTarget::checkTargets(frameFileNames(static_cast<int>(mesh.getVertices().rows() / 3))), mesh);
 }
 
-void DynamicMeshObjSaver::Save(const std::vector<OutputTarget>& frameFiles, const DynamicMesh& mesh) const {
+void DynamicMeshObjSaver::Save(std::vector<OutputTarget> frameFiles, const DynamicMesh& mesh) const {
   const AnimationMatrix& v = mesh.getVertices();
   const Eigen::Index frames = v.rows() / 3;
   if (static_cast<std::size_t>(frames) != frameFiles.size()) {
     throw Misuse(std::to_string(frameFiles.size()) + " frame files for " + std::to_string(frames) + " frames", prefix);
   }
   // Rows f, F + f and 2F + f are contiguous in the row-major matrix.
-  Save(frameFiles, v.cols(), mesh.getTriangles(), [&](int f) {
+  Save(std::move(frameFiles), v.cols(), mesh.getTriangles(), [&](int f) {
     return FramePositions{v.row(f).data(), v.row(frames + f).data(), v.row(2 * frames + f).data()};
   });
 }
@@ -79,7 +79,7 @@ void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const Trian
   Save(OutputTarget::checkTargets(frameFileNames(frames)), vertexCount, triangles, positionsOf);
 }
 
-void DynamicMeshObjSaver::Save(const std::vector<OutputTarget>& frameFiles, Eigen::Index vertexCount,
+void DynamicMeshObjSaver::Save(std::vector<OutputTarget> frameFiles, Eigen::Index vertexCount,
                                const TriangleList& triangles,
                                const std::function<FramePositions(int frame)>& positionsOf) const {
   std::string name = prefix;  // the frame being written, for an allocation failure
@@ -88,7 +88,7 @@ void DynamicMeshObjSaver::Save(const std::vector<OutputTarget>& frameFiles, Eige
     CommitGroup frameSet;
     for (std::size_t f = 0; f < frameFiles.size(); ++f) {
       name = frameFiles[f].given;
-      OutputFile& file = frameSet.add(frameFiles[f]);
+      OutputFile& file = frameSet.add(std::move(frameFiles[f]));
       saveVertices(file.stream(), vertexCount, positionsOf(static_cast<int>(f)));
       saveTriangles(file.stream(), triangles);
       file.close();  // frees the file's buffer

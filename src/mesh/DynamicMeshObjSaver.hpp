@@ -29,7 +29,7 @@ class DynamicMeshObjSaver {
   void Save(const DynamicMesh& mesh) const;
   // The same into the frame files that the command's checks resolved the names of
   // those frames to (OutputTarget::checkTargets), one per frame.
-  void Save(const std::vector<OutputTarget>& frameFiles, const DynamicMesh& mesh) const;
+  void Save(std::vector<OutputTarget> frameFiles, const DynamicMesh& mesh) const;
 
   // Writes frames 0 .. frames - 1 in order, frame f with the vertexCount positions
   // that positionsOf(f) returns (valid until the next call), so that a frame can be
@@ -43,7 +43,7 @@ class DynamicMeshObjSaver {
   void Save(int frames, Eigen::Index vertexCount, const TriangleList& triangles,
             const std::function<FramePositions(int frame)>& positionsOf) const;
   // The same into the frame files resolved by the command's checks, one per frame.
-  void Save(const std::vector<OutputTarget>& frameFiles, Eigen::Index vertexCount, const TriangleList& triangles,
+  void Save(std::vector<OutputTarget> frameFiles, Eigen::Index vertexCount, const TriangleList& triangles,
             const std::function<FramePositions(int frame)>& positionsOf) const;
 
   // prefix, frame as at least five digits with leading zeros, suffix.
