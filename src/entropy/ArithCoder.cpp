@@ -141,6 +141,10 @@ std::vector<int> ArithCoder::decode(bool withSign) {
     throw CorruptStream(where + ": " + std::to_string(count) + " values cannot fit in " +
                         std::to_string(byteLength) + " code bytes");
   }
+  if (byteLength > maxCodeBytes(count)) {
+    throw CorruptStream(where + ": " + std::to_string(count) + " values need at most " +
+                        std::to_string(maxCodeBytes(count)) + " code bytes, not " + std::to_string(byteLength));
+  }
 
   code.clear();
   readExactly(s, byteLength, code, where + ": code bytes");

@@ -162,16 +162,18 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
   // A sparse regular file: a device or FIFO frame is refused before it is read.
   std::ofstream(frames + "/f1.obj").close();
   std::filesystem::resize_file(frames + "/f1.obj", 1ull << 30);
-  // Headers of a tetrahedron whose first arithmetic block announces 2^31 - 1 bytes.
-  std::string block(8, '\0'), tetrahedron(8, '\0'), animation(16, '\0');
+  // Headers of a mesh of 2^31 - 1 triangles whose symbol block announces as many
+  // symbols as it has in 2^31 - 1 bytes: no count rules them out.
+  std::string block(8, '\0'), counts(8, '\0'), animation(16, '\0');
+  testing::setInt32At(block, 0, INT32_MAX - 1);
   testing::setInt32At(block, 4, INT32_MAX);
-  testing::setInt32At(tetrahedron, 0, 4);
-  testing::setInt32At(tetrahedron, 4, 4);
+  testing::setInt32At(counts, 0, INT32_MAX);
+  testing::setInt32At(counts, 4, 4);
   testing::setInt32At(animation, 0, 1);
   testing::setInt32At(animation, 4, 2);
   testing::setFloatAt(animation, 12, 1.0f);
-  std::ofstream(frames + "/mesh.bin", std::ios::binary) << testing::floatBytes(1.0f) << tetrahedron << block;
-  std::ofstream(frames + "/animation.bin", std::ios::binary) << animation << tetrahedron << block;
+  std::ofstream(frames + "/mesh.bin", std::ios::binary) << testing::floatBytes(1.0f) << counts << block;
+  std::ofstream(frames + "/animation.bin", std::ios::binary) << animation << counts << block;
   const std::string nul = "not OBJ text: byte 0 is NUL, which no text file holds";
   const std::string endless = "memory ran out";
   const struct {

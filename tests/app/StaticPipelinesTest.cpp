@@ -282,6 +282,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     write("negative_step.bin", header(-0.01f, 160, 82) + connectivityAndGeometry);
     write("wrong_triangles.bin", header(0.01f, 158, 80) + connectivityAndGeometry);
     write("huge_triangles.bin", header(0.01f, INT32_MAX, 82) + connectivityAndGeometry);
+    // A header of 8 triangles and a symbol block that announces 1 value in 2^31 - 1
+    // code bytes, far more than a value needs.
+    write("endless_prefix.bin", header(0.01f, 8, 6) + std::string("\1\0\0\0\xff\xff\xff\x7f", 8));
   }
   // Reindexing does no arithmetic on positions and copies them as they are.
   ASSERT_EQ(run({"-r", "nan.obj", "nan_r.obj"}).status, 0);
@@ -368,6 +371,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin"},
       {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
       {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
+      // Refused at the block's header, not read on to its announced end.
+      {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
+       "connectivity: symbol block: arithmetic block at byte 12: 1 values need at most 60 code bytes, not 2147483647",
+       "", {"sh", "-c", "cat endless_prefix.bin /dev/zero | \"$0\" \"$@\""}},
       // A failed command prints its error and not the note of a method without a coder.
       {{"-d", "good.bin", "/dev/null", "7"}, ErrorKind::IoFailure, "standard output", "", ">/dev/full"},
       // An empty input name is named as an empty output name is.
