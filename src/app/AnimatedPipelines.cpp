@@ -170,12 +170,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       requirePlausibleCounts(triangleCount, vertexCount, "mesh " + std::to_string(i));
       TriangleList tris = EdgeBreaker::decode(triangleCount, s);
       requireDecodedCounts(tris, triangleCount, vertexCount);
-      PCA meshPca(s, bases);
-      if (meshPca.getMean().size() != 3 * static_cast<Eigen::Index>(frames)) {
-        throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " +
-                            std::to_string(meshPca.getMean().size()) + " entries for " + std::to_string(frames) +
-                            " frames");
-      }
+      PCA meshPca(s, bases, frames);
       CoefficientMatrix meshCoefficients =
           decoder ? decoder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
       if (i == 0) {

@@ -99,7 +99,7 @@ void writeAnchorBlocks(Eigen::MatrixXd& V, const AnchorList& anchors, float q, b
 
 AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols) {
   AnchorBlocks blocks;
-  blocks.anchors = ArithCoder::decode(s, false);
+  blocks.anchors = readAnchorIds(s, n);
   checkAnchorList(blocks.anchors, n, CodingSide::Decoder);
   blocks.coords = ArithCoder::decode(s, true);
   const size_t needed = blocks.anchors.size() * static_cast<size_t>(cols);

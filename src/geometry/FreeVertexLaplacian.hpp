@@ -71,7 +71,8 @@ struct AnchorBlocks {
 };
 
 // Reads the two blocks of writeAnchorBlocks for n vertices and cols columns. Throws
-// CorruptStream for ids out of range or repeated, or fewer than a x cols coordinates.
+// CorruptStream for ids out of range or repeated, more ids than vertices, or fewer
+// than a x cols coordinates.
 AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols);
 
 // W(anchors[k], c) = the dequantized coordinate k + c * a. W is n x cols. Throws

@@ -216,6 +216,12 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   fs::create_symlink(frameName("o_", 0), path("same/" + frameName("o_", 1)));
   fs::create_directories(path("holds_input"));
   fs::create_hard_link(path("good.bin"), path("holds_input/" + frameName("o_", 2)));
+  // A mean block that announces 2^31 - 1 entries for the header's 8 frames, in as many
+  // code bytes, before an endless stream: after the connectivity and the 7 PCA steps.
+  std::size_t mean = 24;
+  for (int block = 0; block < 2; ++block) mean += 8 + testing::uint32At(good, mean + 4);
+  std::ofstream(path("endless_mean.bin"), std::ios::binary)
+      << good.substr(0, mean + 4 * 7) << std::string("\xff\xff\xff\x7f\xff\xff\xff\x7f", 8);
   const std::string frame3 = path("frames/" + frameName("mesh_", 3));
   const std::string inputs = testing::readFile(frame3) + testing::readFile(path("reference.obj")) + good;
 
@@ -223,6 +229,7 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     std::vector<std::string> args;
     ErrorKind kind;
     std::string reason = "";  // a part of the error line, where it matters
+    std::string feed = "";    // a command whose output is the standard input
   };
   const std::string regex = "mesh_[0-9]+\\.obj";
   const std::string tooSmall = "coefficient quantization 1e-12 is too small for this mesh: quantizing the ";
@@ -275,6 +282,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream,
        "trailing.bin: 1 bytes follow the last sub-stream of method 0"},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
+      {{"-dd", "/dev/stdin", "o_", "0"}, ErrorKind::CorruptStream, ": 2147483647 entries, not the 24 of 8 frames",
+       "cat endless_mean.bin /dev/zero"},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},
       {{"-rd", "fifo_frames", regex, "o_"}, ErrorKind::UnreadableInput,
        "fifo_frames/mesh_00002.obj: the frame is not a regular file"},
@@ -307,7 +316,9 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
-    const RunResult r = run(c.args);
+    const RunResult r = c.feed.empty() ? run(c.args)
+                                       : testing::runMeshcodec(c.args, dir, 0, "",
+                                                               {"sh", "-c", c.feed + " | \"$0\" \"$@\""});
     EXPECT_EQ(r.status, static_cast<int>(c.kind)) << r.err;
     EXPECT_EQ(r.err.rfind("meshcodec: error: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

@@ -15,6 +15,7 @@
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
+#include "entropy/ArithCoder.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
@@ -247,6 +248,21 @@ std::string header(float q, int32_t triangles, int32_t vertices) {
   return h;
 }
 
+// Offset of what follows the n arithmetic blocks that start at `at`.
+std::size_t skipBlocks(const std::string& bytes, std::size_t at, int n) {
+  for (int i = 0; i < n; ++i) at += 8 + testing::uint32At(bytes, at + 4);
+  return at;
+}
+
+// The file with its block at `at` coded anew with `extra` more entries of 0.
+std::string withExtraEntries(const std::string& bytes, std::size_t at, bool withSign, int extra) {
+  std::stringstream in(bytes.substr(at)), out;
+  std::vector<int> values = ArithCoder::decode(in, withSign);
+  values.resize(values.size() + static_cast<std::size_t>(extra), 0);
+  ArithCoder::encode(values, out, withSign);
+  return bytes.substr(0, at) + out.str() + bytes.substr(skipBlocks(bytes, at, 1));
+}
+
 TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
   writeMesh(testing::uvSphere(8, 10), "in.obj");
   ASSERT_EQ(run({"-e", "in.obj", "good.bin", "0.01", "0"}).status, 0);
@@ -285,6 +301,12 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     // A header of 8 triangles and a symbol block that announces 1 value in 2^31 - 1
     // code bytes, far more than a value needs.
     write("endless_prefix.bin", header(0.01f, 8, 6) + std::string("\1\0\0\0\xff\xff\xff\x7f", 8));
+    // A block of an octahedron's method-3 file holding more entries than the mesh
+    // needs: symbols, handles, anchors, anchor coordinates, columns in turn.
+    writeMesh(testing::octahedron(), "octahedron.obj");
+    ASSERT_EQ(run({"-e", "octahedron.obj", "octahedron.bin", "0.01", "3"}).status, 0);
+    const std::string octahedron = testing::readFile(path("octahedron.bin"));
+    write("long_symbols.bin", withExtraEntries(octahedron, 12, false, 1));
   }
   // Reindexing does no arithmetic on positions and copies them as they are.
   ASSERT_EQ(run({"-r", "nan.obj", "nan_r.obj"}).status, 0);
@@ -375,6 +397,8 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
        "connectivity: symbol block: arithmetic block at byte 12: 1 values need at most 60 code bytes, not 2147483647",
        "", {"sh", "-c", "cat endless_prefix.bin /dev/zero | \"$0\" \"$@\""}},
+      {{"-d", "long_symbols.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_symbols.bin",
+       "connectivity: symbol block: 8 symbols, not the 7 of 8 triangles"},
       // A failed command prints its error and not the note of a method without a coder.
       {{"-d", "good.bin", "/dev/null", "7"}, ErrorKind::IoFailure, "standard output", "", ">/dev/full"},
       // An empty input name is named as an empty output name is.
