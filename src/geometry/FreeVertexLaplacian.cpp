@@ -1,6 +1,7 @@
 #include "geometry/FreeVertexLaplacian.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 #include <string>
 
@@ -101,13 +102,13 @@ AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols) {
   AnchorBlocks blocks;
   blocks.anchors = readAnchorIds(s, n);
   checkAnchorList(blocks.anchors, n, CodingSide::Decoder);
-  blocks.coords = ArithCoder::decode(s, true);
-  const size_t needed = blocks.anchors.size() * static_cast<size_t>(cols);
-  if (blocks.coords.size() < needed) {
-    throw CorruptStream("geometry: anchor coordinate block holds " +
-                        std::to_string(blocks.coords.size()) + " entries, " +
-                        std::to_string(needed) + " needed");
-  }
+  const std::int64_t needed = static_cast<std::int64_t>(blocks.anchors.size()) * cols;
+  blocks.coords = ArithCoder::decode(s, true, [needed](std::int32_t count) {
+    if (count != needed) {
+      throw CorruptStream("geometry: anchor coordinate block holds " + std::to_string(count) + " entries, " +
+                          std::to_string(needed) + " needed");
+    }
+  });
   return blocks;
 }
 

@@ -301,12 +301,14 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     // A header of 8 triangles and a symbol block that announces 1 value in 2^31 - 1
     // code bytes, far more than a value needs.
     write("endless_prefix.bin", header(0.01f, 8, 6) + std::string("\1\0\0\0\xff\xff\xff\x7f", 8));
-    // A block of an octahedron's method-3 file holding more entries than the mesh
+    // Blocks of an octahedron's method-3 file holding more entries than the mesh
     // needs: symbols, handles, anchors, anchor coordinates, columns in turn.
     writeMesh(testing::octahedron(), "octahedron.obj");
     ASSERT_EQ(run({"-e", "octahedron.obj", "octahedron.bin", "0.01", "3"}).status, 0);
     const std::string octahedron = testing::readFile(path("octahedron.bin"));
     write("long_symbols.bin", withExtraEntries(octahedron, 12, false, 1));
+    write("long_coordinates.bin", withExtraEntries(octahedron, skipBlocks(octahedron, 12, 3), true, 4));
+    write("long_column.bin", withExtraEntries(octahedron, skipBlocks(octahedron, 12, 4), true, 500));
   }
   // Reindexing does no arithmetic on positions and copies them as they are.
   ASSERT_EQ(run({"-r", "nan.obj", "nan_r.obj"}).status, 0);
@@ -399,6 +401,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
        "", {"sh", "-c", "cat endless_prefix.bin /dev/zero | \"$0\" \"$@\""}},
       {{"-d", "long_symbols.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_symbols.bin",
        "connectivity: symbol block: 8 symbols, not the 7 of 8 triangles"},
+      {{"-d", "long_coordinates.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_coordinates.bin",
+       "geometry: anchor coordinate block holds 7 entries, 3 needed"},
+      {{"-d", "long_column.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_column.bin",
+       "geometry: block of column 0 holds 505 entries, 5 needed"},
       // A failed command prints its error and not the note of a method without a coder.
       {{"-d", "good.bin", "/dev/null", "7"}, ErrorKind::IoFailure, "standard output", "", ">/dev/full"},
       // An empty input name is named as an empty output name is.
