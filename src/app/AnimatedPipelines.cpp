@@ -32,6 +32,7 @@
 #include "mesh/DynamicMeshObjSaver.hpp"
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
+#include "mesh/ObjText.hpp"
 #include "pca/PCA.hpp"
 
 namespace meshcodec {
@@ -73,7 +74,7 @@ void requireCodableAnimation(const DynamicMesh& mesh) {
 void encodeDynamic(std::string directory, std::string regexMask, std::string out, int bases, float precision,
                    float coefQuant, int method, std::string reference) {
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
-    throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
+    throw BadArgument("coefficient quantization " + formatNumber(coefQuant) + " is not a positive number");
   }
   OutputTarget::checkTargets({out});
   try {
@@ -153,7 +154,7 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       throw CorruptStream("header: " + std::to_string(frames) + " frames and " + std::to_string(bases) + " bases");
     }
     if (!(std::isfinite(q) && q > 0)) {
-      throw CorruptStream("header: coefficient step " + std::to_string(q) + " is not a positive number");
+      throw CorruptStream("header: coefficient step " + formatNumber(q) + " is not a positive number");
     }
     // Method 6 and numbers without a coder read no geometry sub-stream: the
     // coefficients stay empty and the frames hold face lines only.

@@ -26,6 +26,7 @@
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "mesh/MeshObjSaver.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
@@ -59,7 +60,7 @@ void requireStep(float q, float quantization, float averageEdgeLength) {
 
 void encode(std::string in, std::string out, float quantization, int method) {
   if (!(std::isfinite(quantization) && quantization > 0)) {
-    throw BadArgument("quantization " + std::to_string(quantization) + " is not a positive number");
+    throw BadArgument("quantization " + formatNumber(quantization) + " is not a positive number");
   }
   const std::string mapFile = "map.txt";
   // Both outputs are checked before the mesh is read and coded.
@@ -125,7 +126,7 @@ void decode(std::string in, std::string out, int method) {
     const std::int32_t triangleCount = int32At(header, 4);
     const std::int32_t vertexCount = int32At(header, 8);
     if (!(std::isfinite(q) && q > 0)) {
-      throw CorruptStream("header: quantization step " + std::to_string(q) + " is not a positive number");
+      throw CorruptStream("header: quantization step " + formatNumber(q) + " is not a positive number");
     }
     requirePlausibleCounts(triangleCount, vertexCount, "header");
 

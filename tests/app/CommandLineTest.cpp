@@ -184,7 +184,7 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
       {{"-e", "/dev/zero", "out.bin", "0.01", "0"}, "/dev/zero", ErrorKind::MalformedObj, nul},
       {{"-r", "/dev/zero", "out.obj"}, "/dev/zero", ErrorKind::MalformedObj, nul},
       {{"-d", "/dev/zero", "out.obj", "0"}, "/dev/zero", ErrorKind::CorruptStream,
-       "header: quantization step 0.000000 is not a positive number"},
+       "header: quantization step 0 is not a positive number"},
       {{"-dd", "/dev/zero", "out_", "0"}, "/dev/zero", ErrorKind::CorruptStream, "header: the file holds no mesh"},
       // "y\ny\n" read as header fields.
       {{"-d", "/dev/stdin", "out.obj", "0"}, "/dev/stdin", ErrorKind::CorruptStream,

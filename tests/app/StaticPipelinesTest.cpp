@@ -365,7 +365,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "negative_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_vertices.bin"},
       {{"-d", "too_many_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "too_many_vertices.bin"},
       {{"-d", "nan_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "nan_step.bin"},
-      {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin"},
+      // Numbers as %g prints them.
+      {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin",
+       "header: quantization step -0.01 is not a positive number\n"},
       {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
       {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
       // A failed command prints its error and not the note of a method without a coder.
