@@ -275,6 +275,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream,
        "trailing.bin: 1 bytes follow the last sub-stream of method 0"},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
+      {{"-rd", "frames", "*.obj", "o_"}, ErrorKind::BadArgument,
+       "invalid regular expression '*.obj': frame names are matched by a regular expression, such as '.*\\.obj'"},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},
       {{"-rd", "fifo_frames", regex, "o_"}, ErrorKind::UnreadableInput,
        "fifo_frames/mesh_00002.obj: the frame is not a regular file"},
