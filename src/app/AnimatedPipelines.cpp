@@ -149,9 +149,8 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     frames = int32At(header, 4);
     const std::int32_t bases = int32At(header, 8);
     const float q = floatAt(header, 12);
-    if (meshCount == 0) throw CorruptStream("header: the file holds no mesh");
-    if (frames < 2 || bases < 0 || bases > 3 * static_cast<std::int64_t>(frames)) {
-      throw CorruptStream("header: " + std::to_string(frames) + " frames and " + std::to_string(bases) + " bases");
+    if (const std::string fault = implausibleAnimationHeader(meshCount, frames, bases); !fault.empty()) {
+      throw CorruptStream("header: " + fault);
     }
     if (!(std::isfinite(q) && q > 0)) {
       throw CorruptStream("header: coefficient step " + formatNumber(q) + " is not a positive number");

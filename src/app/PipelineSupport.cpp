@@ -69,6 +69,20 @@ void requirePlausibleCounts(std::int32_t triangleCount, std::int32_t vertexCount
   }
 }
 
+std::string implausibleAnimationHeader(std::uint32_t meshCount, std::int32_t frames, std::int32_t bases) {
+  if (meshCount == 0) return "the file holds no mesh";
+  const std::int64_t entries = 3 * std::int64_t{frames};
+  if (frames < 2 || bases < 0 || bases > entries) {
+    return std::to_string(frames) + " frames and " + std::to_string(bases) + " bases";
+  }
+  // No file holds such a mean block: refused here, before any block is read for it.
+  if (entries > INT32_MAX) {
+    return std::to_string(frames) + " frames exceed the " + std::to_string(INT32_MAX / 3) +
+           " that the 32-bit count of the PCA mean can hold (3 entries a frame)";
+  }
+  return "";
+}
+
 void requireDecodedCounts(const TriangleList& tris, std::int32_t triangleCount, std::int32_t vertexCount) {
   unsigned maxVertex = 0;
   for (const auto& t : tris) maxVertex = std::max({maxVertex, t[0], t[1], t[2]});

@@ -42,6 +42,10 @@ void requireDecodableConnectivity(std::iostream& s, std::int64_t start, int tria
 // (V = T / 2 + 2 - 2 genus). CorruptStream naming `what` otherwise.
 void requirePlausibleCounts(std::int32_t triangleCount, std::int32_t vertexCount, const std::string& what);
 
+// Why the first fields of an animation header cannot be, or empty: at least one mesh
+// and two frames, 0 to 3F bases, and 3F within the 32-bit count of the PCA mean.
+std::string implausibleAnimationHeader(std::uint32_t meshCount, std::int32_t frames, std::int32_t bases);
+
 // The decoded connectivity must have the header's triangle and vertex counts.
 void requireDecodedCounts(const TriangleList& tris, std::int32_t triangleCount, std::int32_t vertexCount);
 

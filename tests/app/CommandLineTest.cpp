@@ -170,8 +170,12 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
   testing::setInt32At(animation, 0, 1);
   testing::setInt32At(animation, 4, 2);
   testing::setFloatAt(animation, 12, 1.0f);
+  // As many frames as an int holds: no 32-bit count holds the 3F entries of the PCA mean.
+  std::string manyFrames = animation;
+  testing::setInt32At(manyFrames, 4, INT32_MAX);
   std::ofstream(frames + "/mesh.bin", std::ios::binary) << testing::floatBytes(1.0f) << tetrahedron << block;
   std::ofstream(frames + "/animation.bin", std::ios::binary) << animation << tetrahedron << block;
+  std::ofstream(frames + "/frames.bin", std::ios::binary) << manyFrames << tetrahedron << block;
   const std::string nul = "not OBJ text: byte 0 is NUL, which no text file holds";
   const std::string endless = "memory ran out";
   const struct {
@@ -196,6 +200,10 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
        "cat " + frames + "/mesh.bin /dev/zero"},
       {{"-dd", "/dev/stdin", "out_", "0"}, "/dev/stdin", ErrorKind::OutOfMemory, endless,
        "cat " + frames + "/animation.bin /dev/zero"},
+      {{"-dd", "/dev/stdin", "out_", "0"}, "/dev/stdin", ErrorKind::CorruptStream,
+       "header: 2147483647 frames exceed the 715827882 that the 32-bit count of the PCA mean can hold (3 entries a "
+       "frame)",
+       "cat " + frames + "/frames.bin /dev/zero"},
       {{"-ed", frames, "f[0-9]\\.obj", "out.bin", "2", "0.01", "0.01", "0", "ref.obj"}, frames + "/f1.obj",
        ErrorKind::OutOfMemory, endless},
   };
