@@ -139,11 +139,15 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   std::optional<PCA> pca;
   CoefficientMatrix coefficients;
   std::int32_t frames = 0;
+  // What a refusal adds depends on the header bytes and on how far decoding got.
+  std::uint8_t header[kHeaderBytes];
+  std::size_t headerBytes = 0;
+  bool geometryReached = false;
   try {
     CompressedInput input(in);
-    std::uint8_t header[kHeaderBytes];
-    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 16-byte header");
+    headerBytes = input.read(header, kHeaderBytes);
+    if (headerBytes < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(headerBytes) + " bytes, fewer than its 16-byte header");
     }
     const std::uint32_t meshCount = uint32At(header, 0);
     frames = int32At(header, 4);
@@ -176,6 +180,8 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
                             std::to_string(meshPca.getMean().size()) + " entries for " + std::to_string(frames) +
                             " frames");
       }
+      // A wrong method number misreads this sub-stream, and so the records after it.
+      geometryReached = decoder != nullptr;
       CoefficientMatrix meshCoefficients =
           decoder ? decoder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
       if (i == 0) {
@@ -189,6 +195,8 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     // The frame count, which the PCA mean has confirmed, gives the frames' names:
     // none may be the compressed file.
     OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
+  } catch (const CorruptStream& refusal) {
+    refuseCompressedFile(refusal, CompressedKind::Animation, header, headerBytes, geometryReached, in);
   } catch (...) {
     rethrowNamingFile(in);
   }

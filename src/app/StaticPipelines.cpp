@@ -116,11 +116,15 @@ void decode(std::string in, std::string out, int method) {
   OutputTarget::checkTargets({out});
   OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
+  // What a refusal adds depends on the header bytes and on how far decoding got.
+  std::uint8_t header[kHeaderBytes];
+  std::size_t headerBytes = 0;
+  bool geometryReached = false;
   try {
     CompressedInput input(in);
-    std::uint8_t header[kHeaderBytes];
-    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 12-byte header");
+    headerBytes = input.read(header, kHeaderBytes);
+    if (headerBytes < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(headerBytes) + " bytes, fewer than its 12-byte header");
     }
     const float q = floatAt(header, 0);
     const std::int32_t triangleCount = int32At(header, 4);
@@ -133,6 +137,7 @@ void decode(std::string in, std::string out, int method) {
     std::iostream& s = input.stream();
     TriangleList tris = EdgeBreaker::decode(triangleCount, s);
     requireDecodedCounts(tris, triangleCount, vertexCount);
+    geometryReached = true;
     // A method without a geometry coder reads no geometry sub-stream, whatever follows,
     // and leaves the vertex matrix empty: the OBJ file holds face lines only.
     VertexMatrix vertices;
@@ -142,6 +147,8 @@ void decode(std::string in, std::string out, int method) {
     }
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);
+  } catch (const CorruptStream& refusal) {
+    refuseCompressedFile(refusal, CompressedKind::StaticMesh, header, headerBytes, geometryReached, in);
   } catch (...) {
     rethrowNamingFile(in);
   }

@@ -179,6 +179,7 @@ TEST_F(AnimatedPipelinesTest, MethodSixEncodesAndDecodesToFacesOnly) {
 
 TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   ASSERT_EQ(encode("good.bin", 0).status, 0);
+  ASSERT_EQ(run({"-e", "reference.obj", "static.bin", "0.01", "0"}).status, 0);
   const std::string good = testing::readFile(path("good.bin"));
   std::ofstream(path("truncated.bin"), std::ios::binary) << good.substr(0, good.size() - 5);
   std::ofstream(path("trailing.bin"), std::ios::binary) << good << "x";
@@ -275,6 +276,15 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream,
        "trailing.bin: 1 bytes follow the last sub-stream of method 0"},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
+      // Easy mistakes, since a file records neither its kind nor its method.
+      {{"-dd", "reference.obj", "o_", "0"}, ErrorKind::CorruptStream,
+       "; the file looks like OBJ text, not a compressed file\n"},
+      {{"-dd", "static.bin", "o_", "0"}, ErrorKind::CorruptStream,
+       "; the file looks like a compressed static mesh: use -d\n"},
+      {{"-d", "good.bin", "x.bin", "0"}, ErrorKind::CorruptStream,
+       "; the file looks like a compressed animation: use -dd\n"},
+      {{"-dd", "good.bin", "o_", "4"}, ErrorKind::CorruptStream,
+       "; a file decoded with another method number than it was encoded with fails like this\n"},
       {{"-rd", "frames", "*.obj", "o_"}, ErrorKind::BadArgument,
        "invalid regular expression '*.obj': frame names are matched by a regular expression, such as '.*\\.obj'"},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},

@@ -365,11 +365,18 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "negative_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_vertices.bin"},
       {{"-d", "too_many_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "too_many_vertices.bin"},
       {{"-d", "nan_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "nan_step.bin"},
-      // Numbers as %g prints them.
+      // Numbers as %g prints them. A refusal before the geometry, of a file that looks
+      // like no other kind, gets no guess added.
       {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin",
        "header: quantization step -0.01 is not a positive number\n"},
-      {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
+      {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin",
+       "the header states 158 and 80\n"},
       {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
+      // Easy mistakes, since a file records neither its kind nor its method.
+      {{"-d", "in.obj", "good.bin", "0"}, ErrorKind::CorruptStream, "in.obj",
+       "; the file looks like OBJ text, not a compressed file\n"},
+      {{"-d", "good.bin", "x.obj", "1"}, ErrorKind::CorruptStream, "good.bin",
+       "; a file decoded with another method number than it was encoded with fails like this\n"},
       // A failed command prints its error and not the note of a method without a coder.
       {{"-d", "good.bin", "/dev/null", "7"}, ErrorKind::IoFailure, "standard output", "", ">/dev/full"},
       // An empty input name is named as an empty output name is.
