@@ -400,6 +400,10 @@ void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const
 }
 
 void requireWritableDirectory(const Directory& directory, const std::string& target) {
+  // A removed directory (a working directory after rmdir) still opens and passes the
+  // access check, but takes no new entry: the kernel refuses the create as missing.
+  struct stat info {};
+  if (fstat(directory.descriptor(), &info) == 0 && info.st_nlink == 0) cannotCreate(ENOENT, target);
   // The reason is the one that creating the temporary file would give.
   if (faccessat(directory.descriptor(), ".", W_OK | X_OK, AT_EACCESS) != 0) cannotCreate(errno, target);
   // An append-only directory takes the temporary file but never gives it up.

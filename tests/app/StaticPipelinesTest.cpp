@@ -331,6 +331,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "missing.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-d", "missing.bin", "no_such_dir/x.obj", "0"}, ErrorKind::IoFailure, "no_such_dir/x.obj"},
       {{"-r", "missing.obj", "good.bin/x.obj"}, ErrorKind::IoFailure, "good.bin/x.obj", "Not a directory"},
+      // A working directory that has been removed takes no new file.
+      {{"-d", "missing.bin", "x.obj", "0"}, ErrorKind::IoFailure, "x.obj", "No such file or directory", "",
+       {"sh", "-c", "mkdir gone && cd gone && rmdir ../gone && exec \"$0\" \"$@\""}},
       {{"-e", "in.obj", "", "0.01", "0"}, ErrorKind::IoFailure, "''", "not a file name"},
       {{"-e", "in.obj", "map.txt", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
        "the same file as map.txt, another output of the command"},
