@@ -54,9 +54,14 @@ bool sameFile(const Directory& directory, const char* path) {
 
 // The descriptor that `name` in `directory` stands for when the directory is this
 // process's descriptor directory (the thread's own is another with the same
-// descriptors), -1 otherwise.
+// descriptors), -1 otherwise. Only the kernel's own spelling of a number names an
+// entry there: "01" is no descriptor, and whatever such a name then gives is the
+// kernel's answer.
 int ownDescriptor(const Directory& directory, const std::string& name) {
-  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) return -1;
+  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos ||
+      (name[0] == '0' && name.size() > 1)) {
+    return -1;
+  }
   return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::atoi(name.c_str())
                                                                                             : -1;
 }

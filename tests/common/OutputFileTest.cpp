@@ -269,6 +269,8 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
     expected += " " + name;
     OutputFile other(dir + "/other.txt");
     EXPECT_THROW(OutputFile(name + std::to_string(spare)), IoFailure) << name;
+    // The kernel spells no descriptor with a leading zero.
+    EXPECT_THROW(OutputFile(name + "0" + std::to_string(fd)), IoFailure) << name;
   }
   struct stat after {};
   stat(target.c_str(), &after);
