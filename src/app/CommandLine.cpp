@@ -1,6 +1,7 @@
 #include "app/CommandLine.hpp"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "app/Codecs.hpp"
 #include "app/GeometryMethod.hpp"
 #include "common/CodecError.hpp"
+#include "common/DescriptorBuffer.hpp"
 #include "common/OutputTarget.hpp"
 
 namespace meshcodec {
@@ -189,46 +191,39 @@ const Command kCommands[] = {
      }},
 };
 
-// Stands in for standard output's buffer and passes everything on, keeping the
-// system's reason for the first write that failed: the stream keeps only a flag, and
-// the reason is gone by the time the entry looks.
-class FailureKeepingBuffer : public std::streambuf {
+// Stands in for standard output's buffer and writes to descriptor 1 itself, keeping
+// the system's reason for the first write that failed: the stream keeps only a flag,
+// and the reason is gone by the time the entry looks. The C library's buffer would
+// drop what it held when a non-blocking descriptor has no room; this one waits. On a
+// terminal each line goes out as it ends, as the C library's would.
+class FailureKeepingBuffer : public DescriptorBuffer {
  public:
-  explicit FailureKeepingBuffer(std::ostream& stream) : stream(stream), target(stream.rdbuf()) {
-    stream.rdbuf(this);
+  explicit FailureKeepingBuffer(std::ostream& stream)
+      : DescriptorBuffer(STDOUT_FILENO), stream(stream), previous(stream.rdbuf(this)),
+        terminal(isatty(STDOUT_FILENO) != 0) {}
+  ~FailureKeepingBuffer() override {
+    sync();
+    stream.rdbuf(previous);
   }
-  ~FailureKeepingBuffer() override { stream.rdbuf(target); }
-  FailureKeepingBuffer(const FailureKeepingBuffer&) = delete;
-  FailureKeepingBuffer& operator=(const FailureKeepingBuffer&) = delete;
 
-  int error = 0;  // errno of the first failure, -1 when it set none
+  int failure() const { return error; }  // the errno of the first failed write, or 0
 
  protected:
   int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    errno = 0;
-    const int_type result = target->sputc(traits_type::to_char_type(c));
-    return keep(traits_type::eq_int_type(result, traits_type::eof())) ? traits_type::eof() : result;
+    const int_type result = DescriptorBuffer::overflow(c);
+    if (terminal && traits_type::eq_int_type(c, traits_type::to_int_type('\n'))) sync();
+    return result;
   }
   std::streamsize xsputn(const char* s, std::streamsize n) override {
-    errno = 0;
-    const std::streamsize written = target->sputn(s, n);
-    keep(written < n);
-    return written;
-  }
-  int sync() override {
-    errno = 0;
-    return keep(target->pubsync() != 0) ? -1 : 0;
+    const std::streamsize put = DescriptorBuffer::xsputn(s, n);
+    if (terminal && std::memchr(s, '\n', static_cast<std::size_t>(n)) != nullptr) sync();
+    return put;
   }
 
  private:
-  bool keep(bool failed) {
-    if (failed && error == 0) error = errno != 0 ? errno : -1;
-    return failed;
-  }
-
   std::ostream& stream;
-  std::streambuf* target;
+  std::streambuf* previous;
+  bool terminal;
 };
 
 }  // namespace
@@ -284,7 +279,7 @@ int CommandLine::run(int argc, char** argv) {
       [&] {
         std::cout.flush();
         if (std::cout) return;
-        const int error = standardOutput.error;
+        const int error = standardOutput.failure();
         throw IoFailure(std::string("cannot write") + (error > 0 ? std::string(": ") + std::strerror(error) : ""),
                         "standard output");
       },

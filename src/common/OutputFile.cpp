@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
-#include <streambuf>
 #include <utility>
 
 #include "common/CodecError.hpp"
+#include "common/DescriptorBuffer.hpp"
 #include "common/TemporaryFiles.hpp"
 
 namespace meshcodec {
@@ -122,11 +122,9 @@ mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct s
 
 // A stream that writes through a file descriptor and keeps the first error of a
 // write or of closing, which a full disk may only report then.
-class OutputFile::Descriptor : public std::streambuf {
+class OutputFile::Descriptor : public DescriptorBuffer {
  public:
-  explicit Descriptor(int descriptor) : descriptor(descriptor), stream(this) {
-    setp(buffer, buffer + sizeof buffer);
-  }
+  explicit Descriptor(int descriptor) : DescriptorBuffer(descriptor), stream(this) {}
   ~Descriptor() override {
     if (descriptor >= 0) ::close(descriptor);
   }
@@ -146,35 +144,8 @@ class OutputFile::Descriptor : public std::streambuf {
 
   std::ostream& out() { return stream; }
 
- protected:
-  int_type overflow(int_type c) override {
-    if (!drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  int sync() override { return drain() ? 0 : -1; }
-
  private:
-  bool drain() {
-    for (const char* next = pbase(); next < pptr() && error == 0;) {
-      const ssize_t written = ::write(descriptor, next, static_cast<size_t>(pptr() - next));
-      if (written > 0) {
-        next += written;
-      } else if (written == 0 || errno != EINTR) {
-        error = written == 0 ? EIO : errno;  // a device that takes nothing would loop forever
-      }
-    }
-    setp(buffer, buffer + sizeof buffer);
-    return error == 0;
-  }
-
-  int descriptor;
-  int error = 0;
   std::ostream stream;
-  char buffer[1 << 16];
 };
 
 namespace {

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -187,6 +189,42 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   const RunResult t = run({"-d", "m0.bin", "/proc/thread-self/fd/1", "0"});
   ASSERT_EQ(t.status, 0) << t.err;
   EXPECT_EQ(withoutBanner(t.out), withoutBanner(counted.out) + testing::readFile(path("m0.obj")));
+
+  // A non-blocking pipe, full when the program starts, whose reader starts once the
+  // program waits for room (or has ended): nothing is lost.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  fcntl(pipeEnds[1], F_SETFL, fcntl(pipeEnds[1], F_GETFL) | O_NONBLOCK);
+  std::string expected;
+  for (const std::string block(4096, 'x'); write(pipeEnds[1], block.data(), block.size()) > 0;) expected += block;
+  std::vector<std::string> words = testing::programCommand();
+  words.insert(words.end(), {"-d", "m0.bin", "/dev/stdout", "0"});
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) == 0 && dup2(pipeEnds[1], 1) == 1 && close(pipeEnds[0]) == 0) execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  const auto running = [&] {  // neither sleeping nor ended, by the state after the name
+    const std::string fields = testing::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name = fields.rfind(')');
+    return name != std::string::npos && name + 2 < fields.size() && fields[name + 2] != 'S' && fields[name + 2] != 'Z';
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::string received;
+  char chunk[65536];
+  for (ssize_t got; (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;) received.append(chunk, static_cast<size_t>(got));
+  close(pipeEnds[0]);
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(received, expected + counted.out + testing::readFile(path("m0.obj")));
 
   // Standard output that refuses what is printed fails the command once its files are
   // in place; a command that fails otherwise says why.
