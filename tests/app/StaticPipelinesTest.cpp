@@ -383,9 +383,17 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "good.bin", "good.bin", "0"}, ErrorKind::BadArgument, "good.bin", "as good.bin, an input"},
       {{"-r", "in.obj", "in_hard.obj"}, ErrorKind::BadArgument, "in_hard.obj", "as in.obj, an input"},
       {{"-r", "map_link.bin", "map.txt"}, ErrorKind::BadArgument, "map.txt", "as map_link.bin, an input"},
+      // Standard output open on an input, or on map.txt, whatever the outputs: refused
+      // before the banner, which would change the file.
+      {{"-r", "appended.obj", "/dev/stdout"}, ErrorKind::BadArgument, "standard output",
+       "the same file as appended.obj, an input of the command", ">>appended.obj"},
+      {{"-d", "good.bin", "/dev/stdout", "0"}, ErrorKind::BadArgument, "standard output", "as good.bin, an input",
+       ">>good.bin"},
+      {{"-d", "good.bin", "x.obj", "0"}, ErrorKind::BadArgument, "standard output", "as good.bin, an input",
+       "1<>good.bin"},
+      {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::BadArgument, "standard output",
+       "the same file as map.txt, an output of the command", ">>map.txt"},
       // Written directly, through a descriptor open on the input (after the banner).
-      {{"-r", "appended.obj", "/dev/stdout"}, ErrorKind::BadArgument, "/dev/stdout", "as appended.obj, an input",
-       ">>appended.obj"},
       {{"-r", "in.obj", "/proc/self/fd/7"}, ErrorKind::BadArgument, "/proc/self/fd/7", "as in.obj, an input",
        "7<>in.obj"},
       // A descriptor that was not open when the program started, or a name the kernel
@@ -435,6 +443,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     EXPECT_EQ(testing::readFile(path("good.bin")), good);
     EXPECT_EQ(testing::readFile(path("in.obj")), in);
     EXPECT_EQ(testing::readFile(path("map.txt")), map);
+    EXPECT_EQ(testing::readFile(path("appended.obj")), in);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
               static_cast<long>(filesBefore));
   }
