@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -381,19 +380,9 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
     SCOPED_TRACE(signal);
     fs::remove_all(path("out"));
     fs::create_directory(path("out"));
-    std::vector<std::string> words = testing::programCommand();
-    words.insert(words.end(), {"-dd", "long.bin", "out/f", "7"});
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      const int null = open("/dev/null", O_WRONLY);
-      if (chdir(dir.c_str()) == 0 && dup2(null, 1) == 1) execvp(argv[0], argv.data());
-      _exit(127);
-    }
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = testing::startMeshcodec({"-dd", "long.bin", "out/f", "7"}, dir, null);
+    close(null);
     ASSERT_GT(pid, 0);
     // Stopped while it writes the frames' temporary files.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -193,21 +193,13 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   // A non-blocking pipe, full when the program starts, whose reader starts once the
   // program waits for room (or has ended): nothing is lost.
   int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
+  ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
   fcntl(pipeEnds[1], F_SETFL, fcntl(pipeEnds[1], F_GETFL) | O_NONBLOCK);
   std::string expected;
   for (const std::string block(4096, 'x'); write(pipeEnds[1], block.data(), block.size()) > 0;) expected += block;
-  std::vector<std::string> words = testing::programCommand();
-  words.insert(words.end(), {"-d", "m0.bin", "/dev/stdout", "0"});
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) == 0 && dup2(pipeEnds[1], 1) == 1 && close(pipeEnds[0]) == 0) execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  const pid_t pid = testing::startMeshcodec({"-d", "m0.bin", "/dev/stdout", "0"}, dir, pipeEnds[1]);
   close(pipeEnds[1]);
+  ASSERT_GT(pid, 0);
   const auto running = [&] {  // neither sleeping nor ended, by the state after the name
     const std::string fields = testing::readFile("/proc/" + std::to_string(pid) + "/stat");
     const size_t name = fields.rfind(')');
