@@ -9,6 +9,7 @@
 #include "entropy/ArithCoder.hpp"
 #include "geometry/AnchoredLaplacian.hpp"
 #include "geometry/Quantizer.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
@@ -127,7 +128,7 @@ void placeAnchorRows(const AnchorBlocks& blocks, float q, Eigen::MatrixXd& W) {
       // overflows the float range would reach the output as inf.
       if (!std::isfinite(value)) {
         throw CorruptStream("geometry: anchor " + std::to_string(k) + " coordinate " + std::to_string(c) +
-                            ": index " + std::to_string(index) + " times the step " + std::to_string(q) +
+                            ": index " + std::to_string(index) + " times the step " + formatNumber(q) +
                             " overflows");
       }
       W(blocks.anchors[k], c) = value;

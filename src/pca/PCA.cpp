@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,16 +15,11 @@
 #include "entropy/BlockFormat.hpp"
 #include "entropy/DirectCoder.hpp"
 #include "geometry/Quantizer.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
 namespace {
-
-std::string describe(float value) {
-  std::ostringstream text;
-  text << value;
-  return text.str();
-}
 
 // A saturated index has lost the value, so the precision is too small for this
 // animation rather than the data being coded. column -1 is the mean.
@@ -163,7 +157,7 @@ Eigen::MatrixXd PCA::getCoef(int k) const {
 
 void PCA::encode(std::iostream& s, int k, float q) {
   if (!(q > 0.0f) || !std::isfinite(q)) {
-    throw BadArgument("PCA: precision " + describe(q) + " is not a positive number");
+    throw BadArgument("PCA: precision " + formatNumber(q) + " is not a positive number");
   }
   if (k < 0) throw BadArgument("PCA: " + std::to_string(k) + " bases");
   const Eigen::Index rows = mean.size();
@@ -175,7 +169,7 @@ void PCA::encode(std::iostream& s, int k, float q) {
   // columns' in double and then narrowed.
   steps[0] = q / static_cast<float>(centeredT.rows());
   if (!(steps[0] > 0.0f)) {
-    throw BadArgument("PCA: precision " + describe(q) + " vanishes over " +
+    throw BadArgument("PCA: precision " + formatNumber(q) + " vanishes over " +
                       std::to_string(centeredT.rows()) + " vertices");
   }
   // A column whose coefficients are all zero gets the step +inf, as the format
