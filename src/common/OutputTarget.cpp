@@ -401,14 +401,6 @@ std::vector<OutputTarget> OutputTarget::checkTargets(const std::vector<std::stri
   return placements;
 }
 
-void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs) {
-  std::vector<OutputTarget> placements;
-  placements.reserve(targets.size());
-  Cache cache;
-  for (const std::string& target : targets) placements.push_back(of(target, &cache));
-  checkNotInputs(placements, inputs);
-}
-
 void OutputTarget::checkNotInputs(const std::vector<OutputTarget>& targets, const std::vector<std::string>& inputs) {
   // The inputs that exist, sorted by device and inode; one that is missing or cannot
   // be reached is reported when it is read.

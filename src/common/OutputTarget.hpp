@@ -130,8 +130,6 @@ struct OutputTarget {
   // descriptor open on it, a name under /proc), is an input (the same device and
   // inode, through links and hard links).
   static void checkNotInputs(const std::vector<OutputTarget>& targets, const std::vector<std::string>& inputs);
-  // The same for names, each resolved for this check only.
-  static void checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs);
 };
 
 // IoFailure naming `target` ("cannot create the output file" and the reason) unless
