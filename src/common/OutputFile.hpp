@@ -1,12 +1,14 @@
 #pragma once
 // Every file the program writes goes through here, so that an output file is either
 // complete or not touched at all. Writes go to a temporary file; commit() checks that
-// every write succeeded and renames it into place, and an output that is abandoned
-// (an error on the way) leaves only the earlier file behind.
+// every write succeeded, waits until a file that replaces another is on disk, and
+// puts it in place, and an output that is abandoned (an error on the way) leaves only
+// the earlier file behind.
 //
 // What the target name stands for (OutputTarget) is kept: a symbolic link stays a
 // link and the file at the end of its chain is replaced. Everything happens relative
-// to the directories found when the name was resolved, held open. A replaced file's
+// to the directories found when the name was resolved, held open, and only the entry
+// found then is replaced: one changed since is refused. A replaced file's
 // mode and access ACL, and its owner and group where the process may set them, pass
 // to the file that replaces it; the mode once the content is written, as a write may
 // clear set-id bits. A device, a FIFO, a socket, anything reached through /proc and
