@@ -434,42 +434,53 @@ TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
 TEST_F(OutputFileTest, WhatCannotBePutBackOrRemovedIsSaid) {
   // a.txt, new.txt (a new file) and b.txt are placed in turn. b.txt is refused, and
   // then the exchange that puts a.txt back is refused too, or another file has taken
-  // new.txt's name; or all are placed and a replaced file cannot be removed. Each is
-  // said, and the recovery command then leaves one whole set and no hidden entry.
+  // new.txt's name; or a directory takes a.txt's place just before its exchange and
+  // cannot be given its name back; or all are placed and a replaced file cannot be
+  // removed. Each is said, and the recovery command then leaves one whole set, puts
+  // back what took a name, and leaves no hidden entry.
   const std::string a = dir + "/a.txt", created = dir + "/new.txt", b = dir + "/b.txt";
   int exchangesOfA = 0;
-  const auto refuseB = [](const char* call, const char* name) {
-    return std::string(call) == "renameat2" && std::string(name) == "b.txt";
+  const auto is = [](const char* call, const char* name, const char* expected) {
+    return std::string(call) == "renameat2" && std::string(name) == expected;
   };
   const struct {
     std::function<int(const char*, const char*)> hook;
-    std::string said;  // in the error, or in the warning when the group succeeds
+    std::string refused, said;  // said in the error, or in the warning of a group placed
     std::string afterRecovery;
   } cases[] = {
       {[&](const char* call, const char* name) {
-         if (refuseB(call, name)) return EPERM;
-         return std::string(call) == "renameat2" && std::string(name) == "a.txt" && ++exchangesOfA == 2 ? EIO : 0;
+         if (is(call, name, "b.txt")) return EPERM;
+         return is(call, name, "a.txt") && ++exchangesOfA == 2 ? EIO : 0;
        },
-       "; " + a + " is left new, its earlier file is " + dir + "/.meshcodec-", "earlier none earlier"},
+       b, "; " + a + " is left new, its earlier file is " + dir + "/.meshcodec-", "earlier none earlier"},
       {[&](const char* call, const char* name) {
-         if (!refuseB(call, name)) return 0;
+         if (!is(call, name, "b.txt")) return 0;
          std::ofstream(dir + "/foreign") << "foreign";
          fs::rename(dir + "/foreign", created);
          return EPERM;
        },
-       "; " + created + " is left as it is: another file took its name after this command made it",
+       b, "; " + created + " is left as it is: another file took its name after this command made it",
        "earlier foreign earlier"},
+      {[&](const char* call, const char* name) {
+         if (!is(call, name, "a.txt")) return 0;
+         if (++exchangesOfA == 2) return EIO;
+         fs::rename(a, dir + "/moved.txt");
+         fs::create_directory(a);
+         return 0;
+       },
+       a, "; the new file has that name, and the other entry is now " + dir + "/.meshcodec-",
+       "directory none earlier"},
       {[&](const char* call, const char* name) {
          return std::string(call) == "unlinkat" && std::string(name) == "a.txt" ? EBUSY : 0;
        },
-       "left behind with what it holds: cannot remove it: Device or resource busy; every output is in place",
+       "", "left behind with what it holds: cannot remove it: Device or resource busy; every output is in place",
        "new new new"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.said);
+    fs::remove_all(a);
     std::ofstream(a) << "earlier";
     std::ofstream(b) << "earlier";
-    fs::remove(target);
-    fs::remove(created);
+    for (const std::string& name : {target, created, dir + "/moved.txt"}) fs::remove(name);
     exchangesOfA = 0;
     CommitGroup group;
     for (const OutputTarget& placement : OutputTarget::checkTargets({a, created, b})) {
@@ -483,16 +494,18 @@ TEST_F(OutputFileTest, WhatCannotBePutBackOrRemovedIsSaid) {
       EXPECT_EQ(warnings[0].file.rfind(dir + "/.meshcodec-", 0), 0u) << warnings[0].file;
       EXPECT_EQ(warnings[0].reason, c.said);
     } catch (const IoFailure& e) {
-      EXPECT_EQ(e.file(), b);
+      EXPECT_EQ(e.file(), c.refused);
       EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
     }
     beforeCall = nullptr;
     EXPECT_EQ(testing::runRecoveryCommand(dir), 0);
     const auto content = [](const std::string& path) {
+      if (fs::is_directory(path)) return std::string("directory");
       return fs::exists(path) ? testing::readFile(path) : std::string("none");
     };
     EXPECT_EQ(content(a) + " " + content(created) + " " + content(b), c.afterRecovery);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), fs::exists(created) ? 3 : 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              2 + fs::exists(created) + fs::exists(dir + "/moved.txt"));
   }
 }
 
