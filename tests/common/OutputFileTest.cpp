@@ -539,7 +539,9 @@ TEST_F(OutputFileTest, AnEntryChangedAfterItsResolutionIsNotReplaced) {
       {true, [&] { fs::remove(changed), fs::create_symlink("other.txt", changed); }},
       // Made before the first goes, which would give its inode number to the next file.
       {true, [&] { std::ofstream(dir + "/taken") << "taken", fs::rename(dir + "/taken", changed); }}};
-  for (const auto& [existed, change] : changes) {
+  for (const auto& entry : changes) {
+    const bool existed = entry.first;
+    const std::function<void()>& change = entry.second;
     for (const bool atTheRename : {false, true}) {
       for (const bool grouped : {false, true}) {
         fs::remove_all(changed);
