@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstddef>
@@ -31,7 +32,10 @@ int flush(int descriptor) {
   return fdatasync(descriptor) == 0 ? 0 : errno;
 }
 
-// More files waiting would hold as many descriptors open; the command then waits.
+// The thread is woken for this many files at once (each wake costs the command a
+// system call), or sooner for a file awaited; more than kMostPending files waiting
+// would hold as many descriptors open, and the command then waits.
+constexpr std::size_t kBatch = 8;
 constexpr std::size_t kMostPending = 16;
 
 // The files handed over and not yet on disk, in order. Never freed: the thread may
@@ -43,6 +47,7 @@ struct Queue {
   std::map<std::uint64_t, int> failures;              // errno by ticket
   std::uint64_t issued = 0;                           // the last ticket given
   std::uint64_t done = 0;                             // every ticket up to it is done
+  std::uint64_t awaited = 0;                          // the last ticket waited for
   bool threaded = false;
   pid_t owner = 0;  // a child process after fork has no thread and starts its own
 };
@@ -53,7 +58,9 @@ Queue* queue = nullptr;
 void work(Queue* q) {
   std::unique_lock<std::mutex> lock(q->mutex);
   for (;;) {
-    q->changed.wait(lock, [q] { return !q->pending.empty(); });
+    q->changed.wait(lock, [q] {
+      return q->pending.size() >= kBatch || (!q->pending.empty() && q->awaited > q->done);
+    });
     std::deque<std::pair<std::uint64_t, int>> batch;
     batch.swap(q->pending);
     q->changed.notify_all();  // room for more
@@ -105,13 +112,17 @@ std::uint64_t startWriteback(int descriptor) {
   }
   q.changed.wait(lock, [&q] { return q.pending.size() < kMostPending; });
   q.pending.emplace_back(ticket, descriptor);
-  q.changed.notify_all();
+  if (q.pending.size() >= kBatch) q.changed.notify_all();
   return ticket;
 }
 
 int awaitWriteback(std::uint64_t ticket) {
   Queue& q = theQueue();
   std::unique_lock<std::mutex> lock(q.mutex);
+  if (q.done < ticket) {
+    q.awaited = std::max(q.awaited, ticket);
+    q.changed.notify_all();
+  }
   q.changed.wait(lock, [&] { return q.done >= ticket; });
   const auto failure = q.failures.find(ticket);
   if (failure == q.failures.end()) return 0;
