@@ -1,13 +1,14 @@
 #pragma once
 // The line rules and number conversions of the OBJ subset, shared by every reader and
 // writer of OBJ text (single meshes and animation frames), so that they all split,
-// convert and format alike. Readers work on the file's text held in memory (of a
-// stream, its vertex and face lines only) and report faults as values; the caller
-// adds the file name and line number.
+// convert and format alike. Readers work on the file's vertex and face lines held in
+// memory and report faults as values; the caller adds the file name and line number.
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,22 +22,57 @@ struct SkippedLines {
   long long count;
 };
 
-// An OBJ file as the readers take it. From a regular file, its whole content. From a
-// pipe or a device, whose size is not known and which may never end, only the vertex
-// and face lines (without the blanks before them), with the other lines before each
-// counted in `skipped`, in order of `at` (see ObjLineFilter), so that memory grows
-// with the lines that are read and every kept line keeps its number.
+// The bytes that a reader keeps, appended at the end of one block that grows by
+// realloc, for which the C library moves a large block's pages rather than copying
+// them: a text kept piece by piece, of a size not known beforehand, then costs about
+// what one block reserved at its final size does.
+class KeptText {
+ public:
+  KeptText() = default;
+  ~KeptText() { std::free(data_); }
+  KeptText(const KeptText&) = delete;
+  KeptText& operator=(const KeptText&) = delete;
+
+  // std::bad_alloc when the block cannot grow, std::length_error beyond size_t.
+  void append(const char* bytes, size_t count);
+  // Empties the text and keeps the block, for the next file.
+  void clear() { size_ = 0; }
+  // Empties the text and frees the block.
+  void release();
+  // The text will hold at most this many bytes (a regular file's size), so the block
+  // grows no further: one of exactly a file's size is what its text needs when every
+  // line is kept. Beyond it, should the file grow meanwhile, growth doubles again.
+  void expectAtMost(size_t bytes) { ceiling_ = bytes; }
+  size_t size() const { return size_; }
+  operator std::string_view() const { return {data_, size_}; }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  size_t ceiling_ = SIZE_MAX;
+};
+
+// An OBJ file as the readers take it: its vertex and face lines (without the blanks
+// before them), with the other lines before each counted in `skipped`, in order of
+// `at` (see ObjLineFilter), so that memory grows with the lines that are read, whatever
+// the file's size or kind, and every kept line keeps its number. The readers make of
+// it what they make of the whole file's text.
 struct ObjInput {
-  std::string text;
+  KeptText text;
   std::vector<SkippedLines> skipped;
   // A skipped line held a carriage return that no line feed follows.
   bool skippedLoneCarriageReturn = false;
+  // The kept lines of each kind, counted as they were kept, which spares the readers
+  // a pass over the text to size the mesh.
+  long long vertexLines = 0;
+  long long faceLines = 0;
 };
 
-// Replaces input by the file's content, reusing its storage, so that a run of frame
-// files is read without a fresh allocation per frame. UnreadableInput naming the file
-// when it cannot be opened or read; MalformedObj naming it at its first NUL byte, as
-// binary files hold: it is not OBJ text. Nothing past that byte is read.
+// Replaces input by what is kept of the file, reusing its storage, so that a run of
+// frame files is read without a fresh allocation per frame. UnreadableInput naming the
+// file when it cannot be opened or read; MalformedObj naming it at its first NUL byte,
+// as binary files hold: it is not OBJ text. Nothing past that byte is read.
 void readObjFile(const std::string& fileName, ObjInput& input);
 
 // A blank separates the fields of vertex and face lines: a space or a tab.

@@ -138,9 +138,9 @@ TEST(ObjText, FormattingMatchesTheStreamDefault) {
   for (const auto& [v, text] : special) EXPECT_EQ(viaFormatter(v), text);
 }
 
-// What a stream's reader keeps, given the stream in pieces of any size, must be read as
-// the whole text is: the same vertex and face lines under the same numbers, no other
-// line, and the same note on carriage returns.
+// What a file's reader keeps, given the file in pieces of any size, must be read as
+// the whole text is: the same vertex and face lines under the same numbers and counts,
+// no other line, and the same note on carriage returns.
 TEST(ObjText, LineFilterKeepsWhatTheReadersReadUnderTheSameNumbers) {
   using Lines = std::vector<std::pair<std::string, long long>>;
   std::mt19937 rng(5);
@@ -149,8 +149,11 @@ TEST(ObjText, LineFilterKeepsWhatTheReadersReadUnderTheSameNumbers) {
     std::string text = randomText(rng, alphabet, 24);
     if (i % 4 == 0) text = "\xEF\xBB\xBF" + text;
     Lines expected, kept;
+    long long vertexLines = 0, faceLines = 0;
     forEachObjLine(text, [&](std::string_view line, long long number) {
       if (isVertexLine(line) || isFaceLine(line)) expected.emplace_back(line, number);
+      vertexLines += isVertexLine(line);
+      faceLines += isFaceLine(line);
     });
     ObjInput input;
     ObjLineFilter filter(input);
@@ -164,6 +167,8 @@ TEST(ObjText, LineFilterKeepsWhatTheReadersReadUnderTheSameNumbers) {
       kept.emplace_back(line, number);
     });
     ASSERT_EQ(kept, expected) << "'" << text << "'";
+    ASSERT_EQ(input.vertexLines, vertexLines) << "'" << text << "'";
+    ASSERT_EQ(input.faceLines, faceLines) << "'" << text << "'";
     ASSERT_EQ(loneCarriageReturnNote(input.text, input.skippedLoneCarriageReturn), loneCarriageReturnNote(text))
         << "'" << text << "'";
   }
