@@ -284,7 +284,7 @@ TextFault toDouble(std::string_view text, double& value, size_t* end) {
   // Fast path for plain decimal numbers (optional '-', digits, point, exponent): the
   // correctly rounded result of readDecimal is strtod's as long as it lies strictly
   // inside the normal range. Everything else (a '+' sign, hexadecimal, inf, nan,
-  // results near the range limits, no number) is left to std::stod itself.
+  // results near the range limits, no number) is left to strtod itself.
   const size_t begin = skipCSpace(text);
   const char* first = text.data() + begin;
   const char* last = text.data() + text.size();
@@ -303,16 +303,18 @@ TextFault toDouble(std::string_view text, double& value, size_t* end) {
       }
     }
   }
-  try {
-    size_t used = 0;
-    value = std::stod(std::string(text), &used);
-    if (end) *end = used;
-    return TextFault::None;
-  } catch (const std::invalid_argument&) {
-    return TextFault::NoNumber;
-  } catch (const std::out_of_range&) {
-    return TextFault::OutOfRange;
-  }
+  const std::string copy(text);  // terminated, and cut at a NUL as std::stod cuts it
+  char* numberEnd = nullptr;
+  errno = 0;
+  const double v = std::strtod(copy.c_str(), &numberEnd);
+  if (numberEnd == copy.c_str()) return TextFault::NoNumber;
+  // strtod reports both ends of the range alike. An underflow keeps the subnormal or
+  // zero that it gives, as the writer prints such values and must read them back;
+  // only a number beyond the largest double, given as an infinity, is refused.
+  if (errno == ERANGE && std::isinf(v)) return TextFault::OutOfRange;
+  value = v;
+  if (end) *end = static_cast<size_t>(numberEnd - copy.c_str());
+  return TextFault::None;
 }
 
 TextFault toUnsignedLong(std::string_view text, unsigned long& value, size_t* end) {

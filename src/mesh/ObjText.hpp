@@ -130,10 +130,12 @@ enum class TextFault {
   Negative,      // a face corner's index with a minus sign: a relative index
 };
 
-// Same value and same fault as std::stod on the same text: leading white space,
-// sign, decimal and hexadecimal forms, inf and nan, anything after the number
-// ignored; results that overflow or underflow into the subnormals are OutOfRange.
-// Without a fault, *end (when given) is where the number ends, as stod's idx.
+// The value that strtod gives on the same text (up to a NUL byte): leading white
+// space, sign, decimal and hexadecimal forms, inf and nan, anything after the number
+// ignored. A text without a number is NoNumber, and one beyond the largest double is
+// OutOfRange; one below the smallest normal double is the subnormal or zero that
+// strtod rounds it to, as the writer prints such values. Without a fault, *end (when
+// given) is where the number ends.
 TextFault toDouble(std::string_view text, double& value, size_t* end = nullptr);
 
 // Same value and same fault as std::stoul(text, nullptr, 10): a '-' sign negates in

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -226,6 +227,21 @@ TEST_F(StaticPipelinesTest, StaticInputMayBeStandardInputOrAFifo) {
                                             {"sh", "-c", "cat in.bin | \"$0\" \"$@\""});
   ASSERT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(testing::readFile(path("e.obj")), testing::readFile(path("d.obj")));
+}
+
+TEST_F(StaticPipelinesTest, ReindexReadsBackTheCoordinatesItWrites) {
+  // Six digits write DBL_MIN as a number just below it, a subnormal; tinier ones stay
+  // subnormal.
+  Mesh mesh = testing::octahedron();
+  mesh.getVertices()(0, 0) = DBL_MIN;
+  mesh.getVertices()(1, 1) = -1e-310;
+  writeMesh(mesh, "tiny.obj");
+  ASSERT_EQ(run({"-r", "tiny.obj", "a.obj"}).status, 0);
+  const RunResult again = run({"-r", "a.obj", "b.obj"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  const std::string written = testing::readFile(path("b.obj"));
+  EXPECT_NE(written.find(" 2.22507e-308"), std::string::npos) << written;
+  EXPECT_NE(written.find(" -1e-310"), std::string::npos) << written;
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
