@@ -12,7 +12,6 @@
 #include <new>
 #include <stdexcept>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #endif
 
 #include "common/CodecError.hpp"
+#include "common/InputFile.hpp"
 #include "mesh/ObjLineFilter.hpp"
 
 namespace meshcodec {
@@ -229,7 +229,7 @@ void KeptText::release() {
 }
 
 void readObjFile(const std::string& fileName, ObjInput& input) {
-  const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  const int descriptor = openInput(fileName);
   if (descriptor < 0) throw UnreadableInput(systemReason("cannot open for reading", errno), fileName);
   struct Closer {
     int descriptor;
@@ -249,10 +249,7 @@ void readObjFile(const std::string& fileName, ObjInput& input) {
   size_t total = 0;
   try {
     for (;;) {
-      ssize_t n;
-      do {
-        n = ::read(descriptor, chunk, sizeof chunk);
-      } while (n < 0 && errno == EINTR);
+      const ssize_t n = readInput(descriptor, chunk, sizeof chunk);
       // A directory opens on this platform and fails on the first read.
       if (n < 0) throw UnreadableInput(systemReason("cannot read", errno), fileName);
       if (n == 0) break;

@@ -70,9 +70,10 @@ struct ObjInput {
 };
 
 // Replaces input by what is kept of the file, reusing its storage, so that a run of
-// frame files is read without a fresh allocation per frame. UnreadableInput naming the
-// file when it cannot be opened or read; MalformedObj naming it at its first NUL byte,
-// as binary files hold: it is not OBJ text. Nothing past that byte is read.
+// frame files is read without a fresh allocation per frame. The file is opened by
+// openInput, so that a name of a descriptor is read through it. UnreadableInput naming
+// the file when it cannot be opened or read; MalformedObj naming it at its first NUL
+// byte, as binary files hold: it is not OBJ text. Nothing past that byte is read.
 void readObjFile(const std::string& fileName, ObjInput& input);
 
 // A blank separates the fields of vertex and face lines: a space or a tab.
