@@ -32,6 +32,7 @@
 #include "mesh/DynamicMeshObjSaver.hpp"
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
+#include "mesh/ObjText.hpp"
 #include "pca/PCA.hpp"
 
 namespace meshcodec {
@@ -73,7 +74,7 @@ void requireCodableAnimation(const DynamicMesh& mesh) {
 void encodeDynamic(std::string directory, std::string regexMask, std::string out, int bases, float precision,
                    float coefQuant, int method, std::string reference) {
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
-    throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
+    throw BadArgument("coefficient quantization " + formatNumber(coefQuant) + " is not a positive number");
   }
   OutputTarget::checkTargets({out});
   try {
@@ -138,22 +139,25 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   std::optional<PCA> pca;
   CoefficientMatrix coefficients;
   std::int32_t frames = 0;
+  // What a refusal adds depends on the header bytes and on how far decoding got.
+  std::uint8_t header[kHeaderBytes];
+  std::size_t headerBytes = 0;
+  bool geometryReached = false;
   try {
     CompressedInput input(in);
-    std::uint8_t header[kHeaderBytes];
-    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 16-byte header");
+    headerBytes = input.read(header, kHeaderBytes);
+    if (headerBytes < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(headerBytes) + " bytes, fewer than its 16-byte header");
     }
     const std::uint32_t meshCount = uint32At(header, 0);
     frames = int32At(header, 4);
     const std::int32_t bases = int32At(header, 8);
     const float q = floatAt(header, 12);
-    if (meshCount == 0) throw CorruptStream("header: the file holds no mesh");
-    if (frames < 2 || bases < 0 || bases > 3 * static_cast<std::int64_t>(frames)) {
-      throw CorruptStream("header: " + std::to_string(frames) + " frames and " + std::to_string(bases) + " bases");
+    if (const std::string fault = implausibleAnimationHeader(meshCount, frames, bases); !fault.empty()) {
+      throw CorruptStream("header: " + fault);
     }
     if (!(std::isfinite(q) && q > 0)) {
-      throw CorruptStream("header: coefficient step " + std::to_string(q) + " is not a positive number");
+      throw CorruptStream("header: coefficient step " + formatNumber(q) + " is not a positive number");
     }
     // Method 6 and numbers without a coder read no geometry sub-stream: the
     // coefficients stay empty and the frames hold face lines only.
@@ -170,12 +174,9 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       requirePlausibleCounts(triangleCount, vertexCount, "mesh " + std::to_string(i));
       TriangleList tris = EdgeBreaker::decode(triangleCount, s);
       requireDecodedCounts(tris, triangleCount, vertexCount);
-      PCA meshPca(s, bases);
-      if (meshPca.getMean().size() != 3 * static_cast<Eigen::Index>(frames)) {
-        throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " +
-                            std::to_string(meshPca.getMean().size()) + " entries for " + std::to_string(frames) +
-                            " frames");
-      }
+      PCA meshPca(s, bases, frames);
+      // A wrong method number misreads this sub-stream, and so the records after it.
+      geometryReached = decoder != nullptr;
       CoefficientMatrix meshCoefficients =
           decoder ? decoder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
       if (i == 0) {
@@ -189,6 +190,8 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     // The frame count, which the PCA mean has confirmed, gives the frames' names:
     // none may be the compressed file.
     OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
+  } catch (const CorruptStream& refusal) {
+    refuseCompressedFile(refusal, CompressedKind::Animation, header, headerBytes, geometryReached, in);
   } catch (...) {
     rethrowNamingFile(in);
   }

@@ -26,6 +26,7 @@
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "mesh/MeshObjSaver.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
@@ -59,7 +60,7 @@ void requireStep(float q, float quantization, float averageEdgeLength) {
 
 void encode(std::string in, std::string out, float quantization, int method) {
   if (!(std::isfinite(quantization) && quantization > 0)) {
-    throw BadArgument("quantization " + std::to_string(quantization) + " is not a positive number");
+    throw BadArgument("quantization " + formatNumber(quantization) + " is not a positive number");
   }
   const std::string mapFile = "map.txt";
   // Both outputs are checked before the mesh is read and coded.
@@ -115,23 +116,28 @@ void decode(std::string in, std::string out, int method) {
   OutputTarget::checkTargets({out});
   OutputTarget::checkNotInputs({out}, {in});
   Mesh mesh(0, 0);
+  // What a refusal adds depends on the header bytes and on how far decoding got.
+  std::uint8_t header[kHeaderBytes];
+  std::size_t headerBytes = 0;
+  bool geometryReached = false;
   try {
     CompressedInput input(in);
-    std::uint8_t header[kHeaderBytes];
-    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 12-byte header");
+    headerBytes = input.read(header, kHeaderBytes);
+    if (headerBytes < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(headerBytes) + " bytes, fewer than its 12-byte header");
     }
     const float q = floatAt(header, 0);
     const std::int32_t triangleCount = int32At(header, 4);
     const std::int32_t vertexCount = int32At(header, 8);
     if (!(std::isfinite(q) && q > 0)) {
-      throw CorruptStream("header: quantization step " + std::to_string(q) + " is not a positive number");
+      throw CorruptStream("header: quantization step " + formatNumber(q) + " is not a positive number");
     }
     requirePlausibleCounts(triangleCount, vertexCount, "header");
 
     std::iostream& s = input.stream();
     TriangleList tris = EdgeBreaker::decode(triangleCount, s);
     requireDecodedCounts(tris, triangleCount, vertexCount);
+    geometryReached = true;
     // A method without a geometry coder reads no geometry sub-stream, whatever follows,
     // and leaves the vertex matrix empty: the OBJ file holds face lines only.
     VertexMatrix vertices;
@@ -141,6 +147,8 @@ void decode(std::string in, std::string out, int method) {
     }
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);
+  } catch (const CorruptStream& refusal) {
+    refuseCompressedFile(refusal, CompressedKind::StaticMesh, header, headerBytes, geometryReached, in);
   } catch (...) {
     rethrowNamingFile(in);
   }

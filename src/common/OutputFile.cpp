@@ -9,18 +9,49 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
-#include <streambuf>
 #include <utility>
 
 #include "common/CodecError.hpp"
+#include "common/DescriptorBuffer.hpp"
 #include "common/TemporaryFiles.hpp"
 
 namespace meshcodec {
 
 namespace {
 
-// The extended attribute that holds a file's access ACL.
+// The extended attribute that holds a file's access ACL: a 4-byte version, then
+// 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit id, little-endian.
 constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr unsigned kAclVersion = 2, kAclGroupObj = 0x04, kAclMask = 0x10, kAclOther = 0x20;
+
+unsigned aclField16(const std::string& acl, std::size_t at) {
+  return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
+}
+
+// Limits the owning group's entry of the ACL `acl` to the rights of others, as the
+// group bits of a mode without an ACL are limited; the mask and the named entries
+// keep theirs. Returns whether the ACL has a mask, which the mode's group bits then
+// stand for. IoFailure naming the target for bytes not in the known form.
+bool restrictOwningGroup(std::string& acl, const std::string& target) {
+  const bool known =
+      acl.size() >= 4 && (acl.size() - 4) % 8 == 0 && aclField16(acl, 0) == kAclVersion && aclField16(acl, 2) == 0;
+  std::size_t group = 0;  // where the owning group's entry starts; none starts at 0
+  unsigned others = 0;
+  bool masked = false;
+  for (std::size_t at = 4; known && at < acl.size(); at += 8) {
+    const unsigned tag = aclField16(acl, at);
+    if (tag == kAclGroupObj) group = at;
+    if (tag == kAclOther) others = aclField16(acl, at + 2);
+    masked = masked || tag == kAclMask;
+  }
+  if (group == 0) {
+    throw IoFailure("cannot keep the access control list of the replaced file: it is not in a known form", target);
+  }
+  const unsigned rights = aclField16(acl, group + 2) & others;
+  acl[group + 2] = static_cast<char>(rights & 0xff);
+  acl[group + 3] = static_cast<char>(rights >> 8);
+  return masked;
+}
 
 // Gives the replacement of `replaced` (at `place`) the replaced file's access ACL, or
 // none when it has none: a default ACL of the directory, inherited at creation, would
@@ -28,7 +59,9 @@ constexpr const char* kAccessAcl = "system.posix_acl_access";
 // the mode are only its mask, so the mode alone would open the file to its owning
 // group and shut out its named users and groups; rather than that, IoFailure naming
 // the target when the ACL cannot be kept (a filesystem without ACLs, no permission).
-void takeAccessAcl(int descriptor, const std::string& place, const std::string& target) {
+// A group that was not kept has its entry restricted (restrictOwningGroup). Returns
+// whether the replacement has an ACL with a mask.
+bool takeAccessAcl(int descriptor, const std::string& place, bool groupKept, const std::string& target) {
   std::string acl;
   for (;;) {
     const ssize_t size = lgetxattr(place.c_str(), kAccessAcl, nullptr, 0);
@@ -37,10 +70,11 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
     const ssize_t read = lgetxattr(place.c_str(), kAccessAcl, acl.data(), acl.size());
     if (read >= 0) {
       acl.resize(static_cast<std::size_t>(read));
+      const bool masked = !groupKept && restrictOwningGroup(acl, target);
       if (fsetxattr(descriptor, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
         throw IoFailure(systemReason("cannot keep the access control list of the replaced file", errno), target);
       }
-      return;
+      return masked;
     }
     if (errno != ERANGE) break;  // ERANGE: the ACL grew between the two calls; read it again
   }
@@ -50,6 +84,7 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
   if (fremovexattr(descriptor, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
     throw IoFailure(systemReason("cannot remove an inherited access control list", errno), target);
   }
+  return false;
 }
 
 // Gives a file, created private, the owner and group of the file it replaces where the
@@ -60,7 +95,9 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
 // owner, which is why the owner comes first. A set-id bit of an owner or a group that
 // could not be kept is dropped: it would grant this user's rights instead. So are the
 // group's permissions beyond those of others when the group could not be kept: they
-// would open the file to this user's group, which the replaced file kept out.
+// would open the file to this user's group, which the replaced file kept out. With an
+// ACL's mask those bits are the mask, which bounds the named users and groups too, so
+// the owning group's own entry is restricted instead.
 mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct stat& replaced,
                         const std::string& target) {
   if (fchown(descriptor, replaced.st_uid, replaced.st_gid) != 0 &&
@@ -73,10 +110,11 @@ mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct s
   const bool known = fstat(descriptor, &taken) == 0;
   const bool owner = known && taken.st_uid == replaced.st_uid;
   const bool group = known && taken.st_gid == replaced.st_gid;
-  takeAccessAcl(descriptor, place, target);
+  const bool masked = takeAccessAcl(descriptor, place, group, target);
   mode_t mode = replaced.st_mode & 07777;
   if (!owner) mode &= ~S_ISUID;
-  if (!group) mode = (mode & ~(S_ISGID | S_IRWXG)) | (mode & (mode & S_IRWXO) << 3);
+  if (!group) mode &= ~S_ISGID;
+  if (!group && !masked) mode = (mode & ~S_IRWXG) | (mode & (mode & S_IRWXO) << 3);
   return mode;
 }
 
@@ -84,11 +122,9 @@ mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct s
 
 // A stream that writes through a file descriptor and keeps the first error of a
 // write or of closing, which a full disk may only report then.
-class OutputFile::Descriptor : public std::streambuf {
+class OutputFile::Descriptor : public DescriptorBuffer {
  public:
-  explicit Descriptor(int descriptor) : descriptor(descriptor), stream(this) {
-    setp(buffer, buffer + sizeof buffer);
-  }
+  explicit Descriptor(int descriptor) : DescriptorBuffer(descriptor), stream(this) {}
   ~Descriptor() override {
     if (descriptor >= 0) ::close(descriptor);
   }
@@ -108,35 +144,8 @@ class OutputFile::Descriptor : public std::streambuf {
 
   std::ostream& out() { return stream; }
 
- protected:
-  int_type overflow(int_type c) override {
-    if (!drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  int sync() override { return drain() ? 0 : -1; }
-
  private:
-  bool drain() {
-    for (const char* next = pbase(); next < pptr() && error == 0;) {
-      const ssize_t written = ::write(descriptor, next, static_cast<size_t>(pptr() - next));
-      if (written > 0) {
-        next += written;
-      } else if (written == 0 || errno != EINTR) {
-        error = written == 0 ? EIO : errno;  // a device that takes nothing would loop forever
-      }
-    }
-    setp(buffer, buffer + sizeof buffer);
-    return error == 0;
-  }
-
-  int descriptor;
-  int error = 0;
   std::ostream stream;
-  char buffer[1 << 16];
 };
 
 namespace {

@@ -54,9 +54,14 @@ bool sameFile(const Directory& directory, const char* path) {
 
 // The descriptor that `name` in `directory` stands for when the directory is this
 // process's descriptor directory (the thread's own is another with the same
-// descriptors), -1 otherwise.
+// descriptors), -1 otherwise. Only the kernel's own spelling of a number names an
+// entry there: "01" is no descriptor, and whatever such a name then gives is the
+// kernel's answer.
 int ownDescriptor(const Directory& directory, const std::string& name) {
-  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) return -1;
+  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos ||
+      (name[0] == '0' && name.size() > 1)) {
+    return -1;
+  }
   return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::atoi(name.c_str())
                                                                                             : -1;
 }
@@ -400,6 +405,10 @@ void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const
 }
 
 void requireWritableDirectory(const Directory& directory, const std::string& target) {
+  // A removed directory (a working directory after rmdir) still opens and passes the
+  // access check, but takes no new entry: the kernel refuses the create as missing.
+  struct stat info {};
+  if (fstat(directory.descriptor(), &info) == 0 && info.st_nlink == 0) cannotCreate(ENOENT, target);
   // The reason is the one that creating the temporary file would give.
   if (faccessat(directory.descriptor(), ".", W_OK | X_OK, AT_EACCESS) != 0) cannotCreate(errno, target);
   // An append-only directory takes the temporary file but never gives it up.

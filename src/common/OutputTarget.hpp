@@ -102,9 +102,9 @@ struct OutputTarget {
 };
 
 // IoFailure naming `target` ("cannot create the output file" and the reason) unless
-// temporaries can be made in `directory` and removed again: this user may write and
-// search it, and it is neither immutable nor append-only, where a temporary once made
-// could never be removed.
+// temporaries can be made in `directory` and removed again: it has not been removed,
+// this user may write and search it, and it is neither immutable nor append-only,
+// where a temporary once made could never be removed.
 void requireWritableDirectory(const Directory& directory, const std::string& target);
 
 // The path that reaches the entry `name` of `directory` whatever happened to the

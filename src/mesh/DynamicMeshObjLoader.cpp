@@ -28,8 +28,12 @@ namespace {
 std::regex compileMask(const std::string& regexMask) {
   try {
     return std::regex(regexMask, std::regex::ECMAScript);
-  } catch (const std::regex_error& e) {
-    throw BadArgument("invalid regular expression '" + regexMask + "': " + e.what());
+  } catch (const std::regex_error&) {
+    // The library's text differs between libraries and may name a parenthesis that is
+    // not there, as for the shell pattern *.obj; what a user needs is the form wanted.
+    throw BadArgument("invalid regular expression '" + regexMask +
+                      "': frame names are matched by a regular expression, such as '.*\\.obj' for the names "
+                      "that end in .obj");
   }
 }
 

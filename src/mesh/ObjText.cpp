@@ -392,9 +392,7 @@ std::string loneCarriageReturnNote(std::string_view text, bool skippedLoneCarria
 std::string describeNonFinite(const double xyz[3]) {
   int k = 0;
   while (k < 2 && std::isfinite(xyz[k])) ++k;
-  char value[kMaxFormattedDouble];
-  return "vertex coordinate " + std::to_string(k + 1) + " is not finite: " +
-         std::string(value, formatDouble(value, xyz[k]));
+  return "vertex coordinate " + std::to_string(k + 1) + " is not finite: " + formatNumber(xyz[k]);
 }
 
 char* formatDouble(char* out, double v) {
@@ -410,6 +408,11 @@ char* formatDouble(char* out, double v) {
   // which is what std::ostream's default double output produces; it is several
   // times faster than going through a stream or snprintf.
   return std::to_chars(out, out + kMaxFormattedDouble, v, std::chars_format::general, 6).ptr;
+}
+
+std::string formatNumber(double v) {
+  char text[kMaxFormattedDouble];
+  return std::string(text, formatDouble(text, v));
 }
 
 }  // namespace meshcodec

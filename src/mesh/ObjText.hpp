@@ -204,4 +204,7 @@ constexpr int kMaxFormattedDouble = 24;
 // "inf") and returns the end; nothing is terminated.
 char* formatDouble(char* out, double v);
 
+// v as formatDouble writes it, for the numbers that messages show: "0.01", "-1e+30".
+std::string formatNumber(double v);
+
 }  // namespace meshcodec

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,6 +178,7 @@ TEST_F(AnimatedPipelinesTest, MethodSixEncodesAndDecodesToFacesOnly) {
 
 TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   ASSERT_EQ(encode("good.bin", 0).status, 0);
+  ASSERT_EQ(run({"-e", "reference.obj", "static.bin", "0.01", "0"}).status, 0);
   const std::string good = testing::readFile(path("good.bin"));
   std::ofstream(path("truncated.bin"), std::ios::binary) << good.substr(0, good.size() - 5);
   std::ofstream(path("trailing.bin"), std::ios::binary) << good << "x";
@@ -216,6 +216,12 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   fs::create_symlink(frameName("o_", 0), path("same/" + frameName("o_", 1)));
   fs::create_directories(path("holds_input"));
   fs::create_hard_link(path("good.bin"), path("holds_input/" + frameName("o_", 2)));
+  // A mean block that announces 2^31 - 1 entries for the header's 8 frames, in as many
+  // code bytes, before an endless stream: after the connectivity and the 7 PCA steps.
+  std::size_t mean = 24;
+  for (int block = 0; block < 2; ++block) mean += 8 + testing::uint32At(good, mean + 4);
+  std::ofstream(path("endless_mean.bin"), std::ios::binary)
+      << good.substr(0, mean + 4 * 7) << std::string("\xff\xff\xff\x7f\xff\xff\xff\x7f", 8);
   const std::string frame3 = path("frames/" + frameName("mesh_", 3));
   const std::string inputs = testing::readFile(frame3) + testing::readFile(path("reference.obj")) + good;
 
@@ -223,6 +229,8 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
     std::vector<std::string> args;
     ErrorKind kind;
     std::string reason = "";  // a part of the error line, where it matters
+    std::string redirections = "";
+    std::string feed = "";  // a command whose output is the standard input
   };
   const std::string regex = "mesh_[0-9]+\\.obj";
   const std::string tooSmall = "coefficient quantization 1e-12 is too small for this mesh: quantizing the ";
@@ -275,6 +283,19 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
       {{"-dd", "trailing.bin", "o_", "0"}, ErrorKind::CorruptStream,
        "trailing.bin: 1 bytes follow the last sub-stream of method 0"},
       {{"-dd", "no_mesh.bin", "o_", "0"}, ErrorKind::CorruptStream},
+      {{"-dd", "/dev/stdin", "o_", "0"}, ErrorKind::CorruptStream, ": 2147483647 entries, not the 24 of 8 frames", "",
+       "cat endless_mean.bin /dev/zero"},
+      // Easy mistakes, since a file records neither its kind nor its method.
+      {{"-dd", "reference.obj", "o_", "0"}, ErrorKind::CorruptStream,
+       "; the file looks like OBJ text, not a compressed file\n"},
+      {{"-dd", "static.bin", "o_", "0"}, ErrorKind::CorruptStream,
+       "; the file looks like a compressed static mesh: use -d\n"},
+      {{"-d", "good.bin", "x.bin", "0"}, ErrorKind::CorruptStream,
+       "; the file looks like a compressed animation: use -dd\n"},
+      {{"-dd", "good.bin", "o_", "4"}, ErrorKind::CorruptStream,
+       "; a file decoded with another method number than it was encoded with fails like this\n"},
+      {{"-rd", "frames", "*.obj", "o_"}, ErrorKind::BadArgument,
+       "invalid regular expression '*.obj': frame names are matched by a regular expression, such as '.*\\.obj'"},
       {{"-rd", "missing_dir", regex, "o_"}, ErrorKind::UnreadableInput},
       {{"-rd", "fifo_frames", regex, "o_"}, ErrorKind::UnreadableInput,
        "fifo_frames/mesh_00002.obj: the frame is not a regular file"},
@@ -298,6 +319,13 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
        "reference.obj: the same file as reference.obj, an input"},
       {{"-dd", "good.bin", "holds_input/o_", "0"}, ErrorKind::BadArgument,
        "holds_input/o_00002.obj: the same file as good.bin, an input"},
+      // Standard output open on an input, refused before the banner would change it.
+      {{"-ed", "frames", regex, "x.bin", "6", "0.01", "0.001", "3", "reference.obj"}, ErrorKind::BadArgument,
+       "standard output: the same file as reference.obj, an input", "1<>reference.obj"},
+      {{"-rd", "frames", regex, "o_"}, ErrorKind::BadArgument,
+       "standard output: the same file as frames/mesh_00003.obj, an input", ">>" + frame3},
+      {{"-dd", "good.bin", "o_", "0"}, ErrorKind::BadArgument, "standard output: the same file as good.bin",
+       ">>good.bin"},
       // An empty input name is named as an empty output name is.
       {{"-ed", "", regex, "x.bin", "6", "0.01", "0.001", "0", "reference.obj"}, ErrorKind::UnreadableInput,
        "error: '': "},
@@ -307,7 +335,9 @@ TEST_F(AnimatedPipelinesTest, BadInputsEndInOneErrorLine) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
-    const RunResult r = run(c.args);
+    std::vector<std::string> wrapper;
+    if (!c.feed.empty()) wrapper = {"sh", "-c", c.feed + " | \"$0\" \"$@\""};
+    const RunResult r = testing::runMeshcodec(c.args, dir, 0, c.redirections, wrapper);
     EXPECT_EQ(r.status, static_cast<int>(c.kind)) << r.err;
     EXPECT_EQ(r.err.rfind("meshcodec: error: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -373,19 +403,9 @@ TEST_F(AnimatedPipelinesTest, StoppedDecodeLeavesNoTemporaryFile) {
     SCOPED_TRACE(signal);
     fs::remove_all(path("out"));
     fs::create_directory(path("out"));
-    std::vector<std::string> words = testing::programCommand();
-    words.insert(words.end(), {"-dd", "long.bin", "out/f", "7"});
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      const int null = open("/dev/null", O_WRONLY);
-      if (chdir(dir.c_str()) == 0 && dup2(null, 1) == 1) execvp(argv[0], argv.data());
-      _exit(127);
-    }
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = testing::startMeshcodec({"-dd", "long.bin", "out/f", "7"}, dir, null);
+    close(null);
     ASSERT_GT(pid, 0);
     // Stopped while it writes the frames' temporary files.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -269,6 +269,8 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
     expected += " " + name;
     OutputFile other(dir + "/other.txt");
     EXPECT_THROW(OutputFile(name + std::to_string(spare)), IoFailure) << name;
+    // The kernel spells no descriptor with a leading zero.
+    EXPECT_THROW(OutputFile(name + "0" + std::to_string(fd)), IoFailure) << name;
   }
   struct stat after {};
   stat(target.c_str(), &after);
@@ -492,6 +494,31 @@ TEST_F(OutputFileTest, AReplacementKeepsTheAccessListOfTheFileItReplaces) {
   EXPECT_EQ(info.st_mode & 07777, 0660u);
   stat(plain.c_str(), &info);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  // Nobody replacing root's file cannot keep its group: the owning group's entry is
+  // cut to what others have, and the mask, which bounds user 1234's entry, is kept.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(removexattr(dir.c_str(), "system.posix_acl_default"), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string own = dir + "/nobody", roots = own + "/roots.txt";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
+  std::ofstream(roots) << "earlier";
+  const auto named = [&](std::uint32_t group) {
+    return aclBytes({{kUserObj, 6, kNone}, {kUser, 6, 1234}, {kGroupObj, group, kNone}, {kMask, 6, kNone},
+                     {kOther, 4, kNone}});
+  };
+  ASSERT_EQ(setxattr(roots.c_str(), "system.posix_acl_access", named(6).data(), named(6).size(), 0), 0);
+  EXPECT_TRUE(asNobody([&] {
+    OutputFile file(roots);
+    file.commit();
+    return true;
+  }));
+  const ssize_t length = getxattr(roots.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+  EXPECT_EQ(kept.substr(0, static_cast<size_t>(std::max<ssize_t>(length, 0))), named(4));
+  stat(roots.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0664u);
+  EXPECT_EQ(info.st_uid, kNobody);
 }
 
 TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {

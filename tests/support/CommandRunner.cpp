@@ -1,6 +1,8 @@
 #include "support/CommandRunner.hpp"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +58,22 @@ std::vector<std::string> programCommand() {
 #endif
   words.push_back(MESHCODEC_EXE);
   return words;
+}
+
+pid_t startMeshcodec(const std::vector<std::string>& args, const std::string& workDir, int standardOutput) {
+  std::vector<std::string> words = programCommand();
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    if (chdir(workDir.c_str()) == 0 && dup2(standardOutput, 1) == 1) execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,

@@ -2,6 +2,8 @@
 // Runs the built meshcodec program as a black box: exit status, standard output and
 // standard error, in a working directory of the test's choosing.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -26,6 +28,11 @@ std::vector<std::string> programCommand();
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
                        long memoryLimitKb = 0, const std::string& redirections = "",
                        const std::vector<std::string>& wrapper = {});
+
+// Starts the program with args in workDir, its standard output on the descriptor
+// `standardOutput` and without core dumps, and returns its process id at once, for a
+// test that acts while it runs; the caller waits for it.
+pid_t startMeshcodec(const std::vector<std::string>& args, const std::string& workDir, int standardOutput);
 
 // A fresh, empty directory under the system's temporary directory.
 std::string makeTempDir(const std::string& tag);
