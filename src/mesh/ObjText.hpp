@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace meshcodec {
@@ -80,16 +81,23 @@ void readObjFile(const std::string& fileName, ObjInput& input);
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The lines of text from byte start on, numbered after number; see forEachObjLine.
+// False once a visit has asked to stop.
 template <typename Visit>
-void forEachObjLineFrom(std::string_view text, size_t start, long long& number, Visit& visit) {
+bool forEachObjLineFrom(std::string_view text, size_t start, long long& number, Visit& visit) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     size_t first = start;
     while (first < end && isBlank(text[first])) ++first;
-    visit(text.substr(first, end - first), ++number);
+    const std::string_view line = text.substr(first, end - first);
+    if constexpr (std::is_void_v<decltype(visit(line, number))>) {
+      visit(line, ++number);
+    } else if (!visit(line, ++number)) {
+      return false;
+    }
     start = end + 1;
   }
+  return true;
 }
 
 // Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
@@ -97,13 +105,14 @@ void forEachObjLineFrom(std::string_view text, size_t start, long long& number, 
 // line feed is still a line; nothing follows a final line feed. Numbers start at 1,
 // and the lines of `skipped` are counted where they stood but not visited.
 // Blanks before a line's first other character are not part of the line, and a
-// UTF-8 byte order mark at the start of text belongs to no line.
+// UTF-8 byte order mark at the start of text belongs to no line. A visit that returns
+// false ends the walk.
 template <typename Visit>
 void forEachObjLine(std::string_view text, const std::vector<SkippedLines>& skipped, Visit&& visit) {
   long long number = 0;
   size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   for (const SkippedLines& run : skipped) {
-    forEachObjLineFrom(text.substr(0, run.at), start, number, visit);
+    if (!forEachObjLineFrom(text.substr(0, run.at), start, number, visit)) return;
     start = std::max(start, run.at);
     number += run.count;
   }
