@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,13 +13,18 @@
 namespace meshcodec {
 
 int openInput(const std::string& name) {
-  try {
-    const OutputTarget target = OutputTarget::of(name);
-    if (target.kind == OutputTarget::OwnDescriptor) return fcntl(target.descriptor, F_DUPFD_CLOEXEC, 0);
-  } catch (const CodecError&) {
-    // What the rules for outputs refuse (another user's link in a shared directory, a
-    // descriptor that was not open at the start) is opened as the system opens it,
-    // which refuses it with its own reason where it must.
+  // Every entry of a descriptor directory is a symbolic link: a name whose last entry
+  // is none (a frame among hundreds) is opened without the walk.
+  struct stat info {};
+  if (lstat(name.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    try {
+      const OutputTarget target = OutputTarget::of(name);
+      if (target.kind == OutputTarget::OwnDescriptor) return fcntl(target.descriptor, F_DUPFD_CLOEXEC, 0);
+    } catch (const CodecError&) {
+      // What the rules for outputs refuse (another user's link in a shared directory,
+      // a descriptor that was not open at the start) is opened as the system opens
+      // it, which refuses it with its own reason where it must.
+    }
   }
   return open(name.c_str(), O_RDONLY | O_CLOEXEC);
 }
