@@ -119,30 +119,27 @@ void DynamicMeshObjLoader::loadVertices(const ObjInput& input, const std::string
                                         Eigen::VectorXd& x, Eigen::VectorXd& y,
                                         Eigen::VectorXd& z) const {
   const Eigen::Index vertexCount = x.size();
-  // Every vertex line counts, wherever it stands, as in frame 0; lines past the
-  // expected count are only counted, for the message.
-  long long lines = 0;
+  // Every vertex line counts, wherever it stands, as in frame 0. The reader counted
+  // them; lines past the expected count, and the face lines after the last vertex
+  // line read, are not visited.
+  const long long lines = input.vertexLines;
+  long long read = 0;
   const std::string_view text = input.text;
   const bool tabs = mayHoldTabs(text);
   forEachObjLine(text, input.skipped, [&](std::string_view line, long long lineNumber) {
-    if (!isVertexLine(line)) return;
-    if (lines < vertexCount) {
-      double xyz[3];
-      const LineFault fault = parseVertexLine(line, xyz, tabs);
-      if (fault.kind != TextFault::None) {
-        throw MalformedObj(
-            "line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false),
-            fileName);
-      }
-      if (accepted == Coordinates::Finite && !allFinite(xyz)) {
-        throw OutOfDomain("line " + std::to_string(lineNumber) + ": " + describeNonFinite(xyz),
-                          fileName);
-      }
-      x[lines] = xyz[0];
-      y[lines] = xyz[1];
-      z[lines] = xyz[2];
+    if (!isVertexLine(line)) return true;
+    double xyz[3];
+    const LineFault fault = parseVertexLine(line, xyz, tabs);
+    if (fault.kind != TextFault::None) {
+      throw MalformedObj("line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false), fileName);
     }
-    ++lines;
+    if (accepted == Coordinates::Finite && !allFinite(xyz)) {
+      throw OutOfDomain("line " + std::to_string(lineNumber) + ": " + describeNonFinite(xyz), fileName);
+    }
+    x[read] = xyz[0];
+    y[read] = xyz[1];
+    z[read] = xyz[2];
+    return ++read < vertexCount;
   });
   if (lines != vertexCount) {
     throw MalformedObj("frame has " + std::to_string(lines) + " vertex lines, but frame 0 has " +

@@ -156,12 +156,14 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
   if (MESHCODEC_ADDRESS_SANITIZER) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
   // Under a limit of tens of MB, a stream that never ends is read up to its first
   // fault; one whose lines are all read, or whose counts ask for more, until memory
-  // runs out.
+  // runs out. A regular file far larger than the limit is read as a stream is.
   const std::string frames = testing::makeTempDir("cli-frames");
   std::ofstream(frames + "/f0.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
-  // A sparse regular file: a device or FIFO frame is refused before it is read.
+  // Sparse regular files: a device or FIFO frame is refused before it is read.
   std::ofstream(frames + "/f1.obj").close();
   std::filesystem::resize_file(frames + "/f1.obj", 1ull << 30);
+  std::ofstream(frames + "/vertex.obj") << "v 1 2 3\n";
+  std::filesystem::resize_file(frames + "/vertex.obj", 1ull << 32);
   // Headers of a mesh of 2^31 - 1 triangles whose symbol block announces as many
   // symbols as it has in 2^31 - 1 bytes: no count rules them out.
   std::string block(8, '\0'), counts(8, '\0'), animation(16, '\0');
@@ -207,7 +209,10 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
        "frame)",
        "cat " + frames + "/frames.bin /dev/zero"},
       {{"-ed", frames, "f[0-9]\\.obj", "out.bin", "2", "0.01", "0.01", "0", "ref.obj"}, frames + "/f1.obj",
-       ErrorKind::OutOfMemory, endless},
+       ErrorKind::MalformedObj, nul},
+      {{"-r", frames + "/f1.obj", "out.obj"}, frames + "/f1.obj", ErrorKind::MalformedObj, nul},
+      {{"-e", frames + "/vertex.obj", "out.bin", "0.01", "0"}, frames + "/vertex.obj", ErrorKind::MalformedObj,
+       "not OBJ text: byte 8 is NUL, which no text file holds"},
   };
 #ifdef MESHCODEC_EMULATOR
   constexpr long kLimitKb = 256 * 1024;  // the emulator alone reserves 128 MB for its code

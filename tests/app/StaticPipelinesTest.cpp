@@ -3,17 +3,20 @@
 // bad input must end in one error line without touching earlier output files.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
@@ -257,6 +260,39 @@ TEST_F(StaticPipelinesTest, StaticInputMayBeStandardInputOrAFifo) {
                                             {"sh", "-c", "cat in.bin | \"$0\" \"$@\""});
   ASSERT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(testing::readFile(path("e.obj")), testing::readFile(path("d.obj")));
+  // A socket, as a parent process hands one over, cannot be opened again by name: it
+  // is read through the descriptor.
+  for (const auto& [args, input, expected] :
+       {std::tuple<std::vector<std::string>, std::string, std::string>{{"-r", "/dev/stdin", "f.obj"}, "in.obj", "a.obj"},
+        {{"-d", "/dev/fd/0", "f.obj", "0"}, "in.bin", "d.obj"}}) {
+    SCOPED_TRACE(args[0]);
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    const std::string bytes = testing::readFile(path(input));
+    const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    shutdown(ends[1], SHUT_WR);
+    const RunResult r = testing::runMeshcodec(args, dir, 0, "<&" + std::to_string(ends[0]));
+    close(ends[0]);
+    close(ends[1]);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(testing::readFile(path("f.obj")), testing::readFile(path(expected)));
+  }
+}
+
+TEST_F(StaticPipelinesTest, ReindexReadsBackTheCoordinatesItWrites) {
+  // Six digits write DBL_MIN as a number just below it, a subnormal; tinier ones stay
+  // subnormal.
+  Mesh mesh = testing::octahedron();
+  mesh.getVertices()(0, 0) = DBL_MIN;
+  mesh.getVertices()(1, 1) = -1e-310;
+  writeMesh(mesh, "tiny.obj");
+  ASSERT_EQ(run({"-r", "tiny.obj", "a.obj"}).status, 0);
+  const RunResult again = run({"-r", "a.obj", "b.obj"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  const std::string written = testing::readFile(path("b.obj"));
+  EXPECT_NE(written.find(" 2.22507e-308"), std::string::npos) << written;
+  EXPECT_NE(written.find(" -1e-310"), std::string::npos) << written;
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
@@ -321,6 +357,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     write("short.bin", good.substr(0, 7));
     write("truncated.bin", good.substr(0, good.size() - 3));
     write("trailing.bin", good + "x");
+    write("after_a_line.bin", "a line\n" + good + "x");
     write("zero_triangles.bin", header(0.01f, 0, 82) + connectivityAndGeometry);
     write("negative_vertices.bin", header(0.01f, 160, -82) + connectivityAndGeometry);
     write("too_many_vertices.bin", header(0.01f, 160, 1000) + connectivityAndGeometry);
@@ -431,6 +468,10 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       // Through a pipe what follows is not read to be counted: it may never end.
       {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
        ": bytes follow the last sub-stream of method 0", "", {"sh", "-c", "cat trailing.bin | \"$0\" \"$@\""}},
+      // Standard input is read from where it stands, and what follows is counted from there.
+      {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
+       ": 1 bytes follow the last sub-stream of method 0", "",
+       {"sh", "-c", "{ read -r line; exec \"$0\" \"$@\"; } <after_a_line.bin"}},
       {{"-d", "zero_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "zero_triangles.bin"},
       {{"-d", "negative_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_vertices.bin"},
       {{"-d", "too_many_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "too_many_vertices.bin"},
