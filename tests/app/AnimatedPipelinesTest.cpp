@@ -428,16 +428,13 @@ TEST_F(AnimatedPipelinesTest, AfterASigkillTheRecoveryCommandLeavesOneWholeSet) 
   if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace here";
   ASSERT_EQ(encode("a.bin", 0).status, 0);
   fs::create_directory(path("sub"));
-  const auto frames = [](const std::string& prefix) {
-    std::vector<std::string> names;
-    for (int f = 0; f < kFrames; ++f) names.push_back(frameName(prefix, f));
-    return names;
-  };
+  std::vector<std::string> plain, dotLed;
+  for (int f = 0; f < kFrames; ++f) plain.push_back(frameName("p", f)), dotLed.push_back(frameName(".p", f));
   const struct {
     std::vector<std::string> args, outputs;
     std::size_t earlier;  // how many outputs have an earlier file
-  } cases[] = {{{"-dd", "a.bin", "p", "0"}, frames("p"), 6},
-               {{"-dd", "a.bin", ".p", "0"}, frames(".p"), 6},
+  } cases[] = {{{"-dd", "a.bin", "p", "0"}, plain, 6},
+               {{"-dd", "a.bin", ".p", "0"}, dotLed, 6},
                {{"-e", "reference.obj", "sub/.out.bin", "0.01", "0"}, {"map.txt", "sub/.out.bin"}, 2}};
   for (const auto& c : cases) {
     const auto setEarlier = [&] {
@@ -466,14 +463,14 @@ TEST_F(AnimatedPipelinesTest, AfterASigkillTheRecoveryCommandLeavesOneWholeSet) 
         const RunResult r = testing::runMeshcodec(
             c.args, dir, 0, "",
             {"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-qq", "-o", "/dev/null", "-e", inject});
-        for (const char* directory : {"", "sub"}) EXPECT_EQ(testing::runRecoveryCommand(path(directory)), 0);
-        const std::string after = set();
-        EXPECT_TRUE(after == earlierSet || after == newSet) << after;
         for (const char* directory : {"", "sub"}) {
+          EXPECT_EQ(testing::runRecoveryCommand(path(directory)), 0);
           for (const auto& entry : fs::directory_iterator(path(directory))) {
             EXPECT_NE(entry.path().filename().string().rfind(".meshcodec-", 0), 0u) << entry.path();
           }
         }
+        const std::string after = set();
+        EXPECT_TRUE(after == earlierSet || after == newSet) << after;
         if (r.status == 0) break;  // past the last such call
         ASSERT_EQ(r.status, 128 + SIGKILL) << r.err;
       }

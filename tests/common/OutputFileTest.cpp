@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <utility>
 
 #include "common/CodecError.hpp"
@@ -34,16 +35,16 @@ namespace meshcodec {
 namespace {
 
 // Stands in the way of the code under test to renameat2 and unlinkat: when set, it
-// runs before each call with the call's name, the entry's name and the flags, and an
-// errno it returns fails the call. Just before a rename is the moment at which another
-// process would change the target.
-std::function<int(const char* call, const char* name, unsigned flags)> beforeCall;
+// runs before each call with the call's name and the entry's ("renameat2 a.txt"), and
+// an errno it returns fails the call. Just before a rename is the moment at which
+// another process would change the target.
+std::function<int(const std::string& call)> beforeCall;
 
-int interpose(const char* call, const char* name, unsigned flags) {
+int interpose(const char* call, const char* name) {
   static thread_local bool inside = false;  // the hook's own calls go through
   if (!beforeCall || inside) return 0;
   inside = true;
-  const int error = beforeCall(call, name, flags);
+  const int error = beforeCall(std::string(call) + " " + name);
   inside = false;
   return error;
 }
@@ -52,18 +53,12 @@ int interpose(const char* call, const char* name, unsigned flags) {
 }  // namespace meshcodec
 
 extern "C" int renameat2(int from, const char* old, int to, const char* name, unsigned flags) noexcept {
-  if (const int error = meshcodec::interpose("renameat2", name, flags)) {
-    errno = error;
-    return -1;
-  }
+  if (const int error = meshcodec::interpose("renameat2", name)) return errno = error, -1;
   return static_cast<int>(syscall(SYS_renameat2, from, old, to, name, flags));
 }
 
 extern "C" int unlinkat(int directory, const char* name, int flags) noexcept {
-  if (const int error = meshcodec::interpose("unlinkat", name, static_cast<unsigned>(flags))) {
-    errno = error;
-    return -1;
-  }
+  if (const int error = meshcodec::interpose("unlinkat", name)) return errno = error, -1;
   return static_cast<int>(syscall(SYS_unlinkat, directory, name, flags));
 }
 
@@ -432,61 +427,52 @@ TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
 }
 
 TEST_F(OutputFileTest, WhatCannotBePutBackOrRemovedIsSaid) {
-  // a.txt, new.txt (a new file) and b.txt are placed in turn. b.txt is refused, and
-  // then the exchange that puts a.txt back is refused too, or another file has taken
-  // new.txt's name; or a directory takes a.txt's place just before its exchange and
-  // cannot be given its name back; or all are placed and a replaced file cannot be
-  // removed. Each is said, and the recovery command then leaves one whole set, puts
-  // back what took a name, and leaves no hidden entry.
+  // a.txt, new.txt (a new file) and b.txt are placed in turn, and the n-th call named
+  // fails, after what another process does: b.txt is refused and a.txt cannot be put
+  // back; another file takes new.txt's name; a directory takes a.txt's place and
+  // cannot have its name back; a replaced file cannot be removed. The error or the
+  // warning says so, and the recovery command then leaves one whole set, gives back
+  // what took a name, and leaves no hidden entry.
   const std::string a = dir + "/a.txt", created = dir + "/new.txt", b = dir + "/b.txt";
-  int exchangesOfA = 0;
-  const auto is = [](const char* call, const char* name, const char* expected) {
-    return std::string(call) == "renameat2" && std::string(name) == expected;
+  const auto plant = [&] { std::ofstream(dir + "/foreign") << "foreign", fs::rename(dir + "/foreign", created); };
+  const auto swap = [&] { fs::rename(a, dir + "/moved.txt"), fs::create_directory(a); };
+  struct Fault {
+    std::string call;
+    int nth, error;
+    std::function<void()> before = [] {};
   };
   const struct {
-    std::function<int(const char*, const char*)> hook;
-    std::string refused, said;  // said in the error, or in the warning of a group placed
-    std::string afterRecovery;
+    std::vector<Fault> faults;
+    std::string refused, said, afterRecovery;
   } cases[] = {
-      {[&](const char* call, const char* name) {
-         if (is(call, name, "b.txt")) return EPERM;
-         return is(call, name, "a.txt") && ++exchangesOfA == 2 ? EIO : 0;
-       },
-       b, "; " + a + " is left new, its earlier file is " + dir + "/.meshcodec-", "earlier none earlier"},
-      {[&](const char* call, const char* name) {
-         if (!is(call, name, "b.txt")) return 0;
-         std::ofstream(dir + "/foreign") << "foreign";
-         fs::rename(dir + "/foreign", created);
-         return EPERM;
-       },
-       b, "; " + created + " is left as it is: another file took its name after this command made it",
+      {{{"renameat2 b.txt", 1, EPERM}, {"renameat2 a.txt", 2, EIO}}, b,
+       "; " + a + " is left new, its earlier file is " + dir + "/.meshcodec-", "earlier none earlier"},
+      {{{"renameat2 b.txt", 1, EPERM, plant}}, b,
+       "; " + created + " is left as it is: another file took its name after this command made it",
        "earlier foreign earlier"},
-      {[&](const char* call, const char* name) {
-         if (!is(call, name, "a.txt")) return 0;
-         if (++exchangesOfA == 2) return EIO;
-         fs::rename(a, dir + "/moved.txt");
-         fs::create_directory(a);
-         return 0;
-       },
-       a, "; the new file has that name, and the other entry is now " + dir + "/.meshcodec-",
-       "directory none earlier"},
-      {[&](const char* call, const char* name) {
-         return std::string(call) == "unlinkat" && std::string(name) == "a.txt" ? EBUSY : 0;
-       },
-       "", "left behind with what it holds: cannot remove it: Device or resource busy; every output is in place",
+      {{{"renameat2 a.txt", 1, 0, swap}, {"renameat2 a.txt", 2, EIO}}, a,
+       "; the new file has that name, and the other entry is now " + dir + "/.meshcodec-", "directory none earlier"},
+      {{{"unlinkat a.txt", 1, EBUSY}}, "",
+       "left behind with what it holds: cannot remove it: Device or resource busy; every output is in place",
        "new new new"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.said);
     fs::remove_all(a);
+    for (const std::string& name : {target, created, dir + "/moved.txt"}) fs::remove(name);
     std::ofstream(a) << "earlier";
     std::ofstream(b) << "earlier";
-    for (const std::string& name : {target, created, dir + "/moved.txt"}) fs::remove(name);
-    exchangesOfA = 0;
     CommitGroup group;
     for (const OutputTarget& placement : OutputTarget::checkTargets({a, created, b})) {
       group.add(placement).stream() << "new";
     }
-    beforeCall = [&](const char* call, const char* name, unsigned) { return c.hook(call, name); };
+    std::map<std::string, int> calls;
+    beforeCall = [&](const std::string& call) {
+      const int nth = ++calls[call];
+      for (const Fault& fault : c.faults) {
+        if (fault.call == call && fault.nth == nth) return fault.before(), fault.error;
+      }
+      return 0;
+    };
     try {
       group.commit();
       const std::vector<Warning> warnings = takeWarnings();
@@ -500,8 +486,7 @@ TEST_F(OutputFileTest, WhatCannotBePutBackOrRemovedIsSaid) {
     beforeCall = nullptr;
     EXPECT_EQ(testing::runRecoveryCommand(dir), 0);
     const auto content = [](const std::string& path) {
-      if (fs::is_directory(path)) return std::string("directory");
-      return fs::exists(path) ? testing::readFile(path) : std::string("none");
+      return fs::is_directory(path) ? "directory" : fs::exists(path) ? testing::readFile(path) : "none";
     };
     EXPECT_EQ(content(a) + " " + content(created) + " " + content(b), c.afterRecovery);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
@@ -540,48 +525,42 @@ TEST_F(OutputFileTest, AnEntryChangedAfterItsResolutionIsNotReplaced) {
       // Made before the first goes, which would give its inode number to the next file.
       {true, [&] { std::ofstream(dir + "/taken") << "taken", fs::rename(dir + "/taken", changed); }}};
   for (const auto& entry : changes) {
-    const bool existed = entry.first;
-    const std::function<void()>& change = entry.second;
-    for (const bool atTheRename : {false, true}) {
-      for (const bool grouped : {false, true}) {
-        fs::remove_all(changed);
-        if (existed) std::ofstream(changed) << "earlier";
-        const std::vector<OutputTarget> targets = OutputTarget::checkTargets({target, changed});
-        std::string expected;
-        const auto changeNow = [&] {
-          change();
-          expected = entryState(changed);
-        };
-        beforeCall = [&](const char* call, const char* name, unsigned) {
-          if (atTheRename && std::string(call) == "renameat2" && std::string(name) == "changed.txt") {
-            changeNow();
-            beforeCall = nullptr;
-          }
-          return 0;
-        };
-        SCOPED_TRACE(entryState(changed) + (atTheRename ? ", changed at the rename" : "") + (grouped ? ", grouped" : ""));
-        try {
-          if (grouped) {
-            CommitGroup group;
-            for (const OutputTarget& placement : targets) group.add(placement).stream() << "new";
-            if (!atTheRename) changeNow();
-            group.commit();
-          } else {
-            OutputFile file(targets[1]);
-            file.stream() << "new";
-            if (!atTheRename) changeNow();
-            file.commit();
-          }
-          ADD_FAILURE() << "replaced";
-        } catch (const IoFailure& e) {
-          EXPECT_EQ(e.file(), changed);
-          EXPECT_NE(std::string(e.what()).find("after the checks"), std::string::npos) << e.what();
+    for (int way = 0; way < 4; ++way) {
+      const bool existed = entry.first, atTheRename = way & 1, grouped = way & 2;
+      fs::remove_all(changed);
+      if (existed) std::ofstream(changed) << "earlier";
+      const std::vector<OutputTarget> targets = OutputTarget::checkTargets({target, changed});
+      std::string expected;
+      const auto changeNow = [&] {
+        entry.second();
+        expected = entryState(changed);
+      };
+      beforeCall = [&](const std::string& call) {
+        if (atTheRename && expected.empty() && call == "renameat2 changed.txt") changeNow();
+        return 0;
+      };
+      SCOPED_TRACE(entryState(changed) + (atTheRename ? ", at the rename" : "") + (grouped ? ", grouped" : ""));
+      try {
+        if (grouped) {
+          CommitGroup group;
+          for (const OutputTarget& placement : targets) group.add(placement).stream() << "new";
+          if (!atTheRename) changeNow();
+          group.commit();
+        } else {
+          OutputFile file(targets[1]);
+          file.stream() << "new";
+          if (!atTheRename) changeNow();
+          file.commit();
         }
-        beforeCall = nullptr;
-        EXPECT_EQ(entryState(changed), expected);
-        EXPECT_EQ(testing::readFile(target), "earlier");
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+        ADD_FAILURE() << "replaced";
+      } catch (const IoFailure& e) {
+        EXPECT_EQ(e.file(), changed);
+        EXPECT_NE(std::string(e.what()).find("after the checks"), std::string::npos) << e.what();
       }
+      beforeCall = nullptr;
+      EXPECT_EQ(entryState(changed), expected);
+      EXPECT_EQ(testing::readFile(target), "earlier");
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
     }
   }
 }
@@ -871,23 +850,14 @@ TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
 TEST(Writeback, EveryFileIsAwaitedAndAFailureIsItsOwn) {
   // More files than wait at once, the eleventh a pipe, which cannot be flushed: every
   // ticket ends, and only the pipe's with an error.
-  const std::string dir = testing::makeTempDir("writeback");
+  std::FILE* file = std::tmpfile();
+  int ends[2] = {-1, -1};
+  ASSERT_TRUE(file != nullptr && pipe(ends) == 0);
   std::vector<std::uint64_t> tickets;
-  int pipeEnds[2] = {-1, -1};
-  for (int i = 0; i < 40; ++i) {
-    int descriptor = -1;
-    if (i == 10) {
-      ASSERT_EQ(pipe(pipeEnds), 0);
-      descriptor = pipeEnds[1];
-    } else {
-      descriptor = open((dir + "/" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-      ASSERT_EQ(write(descriptor, "data", 4), 4);
-    }
-    tickets.push_back(startWriteback(descriptor));
-  }
+  for (int i = 0; i < 40; ++i) tickets.push_back(startWriteback(i == 10 ? ends[1] : dup(fileno(file))));
   for (int i = 0; i < 40; ++i) EXPECT_EQ(awaitWriteback(tickets[i]) != 0, i == 10) << i;
-  close(pipeEnds[0]);
-  fs::remove_all(dir);
+  close(ends[0]);
+  std::fclose(file);
 }
 
 }  // namespace
