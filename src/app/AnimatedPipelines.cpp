@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/Codecs.hpp"
 #include "app/CompressedInput.hpp"
@@ -32,6 +33,7 @@
 #include "mesh/DynamicMeshObjSaver.hpp"
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
+#include "mesh/ObjText.hpp"
 #include "pca/PCA.hpp"
 
 namespace meshcodec {
@@ -73,9 +75,9 @@ void requireCodableAnimation(const DynamicMesh& mesh) {
 void encodeDynamic(std::string directory, std::string regexMask, std::string out, int bases, float precision,
                    float coefQuant, int method, std::string reference) {
   if (!(std::isfinite(coefQuant) && coefQuant > 0)) {
-    throw BadArgument("coefficient quantization " + std::to_string(coefQuant) + " is not a positive number");
+    throw BadArgument("coefficient quantization " + formatNumber(coefQuant) + " is not a positive number");
   }
-  OutputTarget::checkTargets({out});
+  const std::vector<OutputTarget> targets = OutputTarget::checkTargets({out});
   try {
     // Listing the frames is cheap: an output that is one of them, or the reference
     // mesh that the method reads, is refused before any is read.
@@ -84,7 +86,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
     if (const GeometryMethod* coder = animatedMethod(method); coder != nullptr && coder->needsReference) {
       inputs.push_back(reference);
     }
-    OutputTarget::checkNotInputs({out}, inputs);
+    OutputTarget::checkNotInputs(targets, inputs);
     std::vector<DynamicMesh> meshes = loader.Load();
     std::stringstream s = makeCodeStream();
     writeUint32(s, static_cast<std::uint32_t>(meshes.size()));
@@ -115,7 +117,7 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
         }
       }
     }
-    OutputFile file(out);
+    OutputFile file(targets[0]);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.commit();
@@ -126,10 +128,12 @@ void encodeDynamic(std::string directory, std::string regexMask, std::string out
 }
 
 void decodeDynamic(std::string in, std::string prefix, int method) {
-  // The frames' directory, through the first frame's name; the count is not known
-  // yet, and the saver checks every name before it writes.
+  // The frames' directory is resolved now, through the first frame's name, and held:
+  // the count is not known yet, and every frame is resolved in it once it is.
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputTarget::checkTargets({saver.frameFileName(0)});
+  OutputTarget::Cache frameDirectory;
+  OutputTarget::checkTargets({saver.frameFileName(0)}, &frameDirectory);
+  std::vector<OutputTarget> frameFiles;
   // Only the first mesh is written; the others are decoded to check the file. Its
   // frames are computed one at a time as they are written, so that memory grows with
   // the frame count only by the PCA sub-stream and what the saver keeps per frame
@@ -138,22 +142,25 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
   std::optional<PCA> pca;
   CoefficientMatrix coefficients;
   std::int32_t frames = 0;
+  // What a refusal adds depends on the header bytes and on how far decoding got.
+  std::uint8_t header[kHeaderBytes];
+  std::size_t headerBytes = 0;
+  bool geometryReached = false;
   try {
     CompressedInput input(in);
-    std::uint8_t header[kHeaderBytes];
-    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 16-byte header");
+    headerBytes = input.read(header, kHeaderBytes);
+    if (headerBytes < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(headerBytes) + " bytes, fewer than its 16-byte header");
     }
     const std::uint32_t meshCount = uint32At(header, 0);
     frames = int32At(header, 4);
     const std::int32_t bases = int32At(header, 8);
     const float q = floatAt(header, 12);
-    if (meshCount == 0) throw CorruptStream("header: the file holds no mesh");
-    if (frames < 2 || bases < 0 || bases > 3 * static_cast<std::int64_t>(frames)) {
-      throw CorruptStream("header: " + std::to_string(frames) + " frames and " + std::to_string(bases) + " bases");
+    if (const std::string fault = implausibleAnimationHeader(meshCount, frames, bases); !fault.empty()) {
+      throw CorruptStream("header: " + fault);
     }
     if (!(std::isfinite(q) && q > 0)) {
-      throw CorruptStream("header: coefficient step " + std::to_string(q) + " is not a positive number");
+      throw CorruptStream("header: coefficient step " + formatNumber(q) + " is not a positive number");
     }
     // Method 6 and numbers without a coder read no geometry sub-stream: the
     // coefficients stay empty and the frames hold face lines only.
@@ -170,12 +177,9 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
       requirePlausibleCounts(triangleCount, vertexCount, "mesh " + std::to_string(i));
       TriangleList tris = EdgeBreaker::decode(triangleCount, s);
       requireDecodedCounts(tris, triangleCount, vertexCount);
-      PCA meshPca(s, bases);
-      if (meshPca.getMean().size() != 3 * static_cast<Eigen::Index>(frames)) {
-        throw CorruptStream("mesh " + std::to_string(i) + ": the PCA mean has " +
-                            std::to_string(meshPca.getMean().size()) + " entries for " + std::to_string(frames) +
-                            " frames");
-      }
+      PCA meshPca(s, bases, frames);
+      // A wrong method number misreads this sub-stream, and so the records after it.
+      geometryReached = decoder != nullptr;
       CoefficientMatrix meshCoefficients =
           decoder ? decoder->decode(tris, s, q, vertexCount, bases) : CoefficientMatrix();
       if (i == 0) {
@@ -188,13 +192,16 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
     if (decoder) input.requireConsumed(method);
     // The frame count, which the PCA mean has confirmed, gives the frames' names:
     // none may be the compressed file.
-    OutputTarget::checkNotInputs(saver.frameFileNames(frames), {in});
+    frameFiles = OutputTarget::checkTargets(saver.frameFileNames(frames), &frameDirectory);
+    OutputTarget::checkNotInputs(frameFiles, {in});
+  } catch (const CorruptStream& refusal) {
+    refuseCompressedFile(refusal, CompressedKind::Animation, header, headerBytes, geometryReached, in);
   } catch (...) {
     rethrowNamingFile(in);
   }
   const Eigen::Index vertexCount = coefficients.rows();
   Eigen::Matrix<double, 3, Eigen::Dynamic, Eigen::RowMajor> frame(3, vertexCount);
-  saver.Save(frames, vertexCount, triangles, [&](int f) {
+  saver.Save(std::move(frameFiles), vertexCount, triangles, [&](int f) {
     pca->getFrame(coefficients, f, frame.row(0).data(), frame.row(1).data(), frame.row(2).data());
     return FramePositions{frame.row(0).data(), frame.row(1).data(), frame.row(2).data()};
   });
@@ -202,14 +209,17 @@ void decodeDynamic(std::string in, std::string prefix, int method) {
 
 void reindexDynamic(std::string directory, std::string regexMask, std::string prefix) {
   const DynamicMeshObjSaver saver(prefix, ".obj");
-  OutputTarget::checkTargets({saver.frameFileName(0)});
+  OutputTarget::Cache frameDirectory;
+  OutputTarget::checkTargets({saver.frameFileName(0)}, &frameDirectory);
   std::vector<DynamicMesh> meshes;
+  std::vector<OutputTarget> frameFiles;
   try {
     // Each input frame gives an output frame; none may be an input frame.
     const DynamicMeshObjLoader loader(directory, regexMask);
     const std::vector<std::string>& inputs = loader.frames();
-    OutputTarget::checkNotInputs(
-        saver.frameFileNames(static_cast<int>(std::min<std::size_t>(inputs.size(), INT_MAX))), inputs);
+    frameFiles = OutputTarget::checkTargets(
+        saver.frameFileNames(static_cast<int>(std::min<std::size_t>(inputs.size(), INT_MAX))), &frameDirectory);
+    OutputTarget::checkNotInputs(frameFiles, inputs);
     meshes = loader.Load();
     for (DynamicMesh& mesh : meshes) {
       std::stringstream s = makeCodeStream();
@@ -221,7 +231,7 @@ void reindexDynamic(std::string directory, std::string regexMask, std::string pr
   } catch (...) {
     rethrowNamingFile(directory);
   }
-  saver.Save(meshes.front());
+  saver.Save(std::move(frameFiles), meshes.front());
 }
 
 }  // namespace meshcodec

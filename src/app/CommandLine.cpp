@@ -1,6 +1,8 @@
 #include "app/CommandLine.hpp"
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -17,7 +19,9 @@
 #include "app/Codecs.hpp"
 #include "app/GeometryMethod.hpp"
 #include "common/CodecError.hpp"
+#include "common/DescriptorBuffer.hpp"
 #include "common/OutputTarget.hpp"
+#include "mesh/DynamicMeshObjLoader.hpp"
 
 namespace meshcodec {
 
@@ -106,12 +110,34 @@ std::string withoutPositions(int method, const char* what) {
   return "method " + std::to_string(method) + " " + what;
 }
 
+// The frames that a directory and an expression select; none when they cannot be
+// listed, which the command itself reports.
+std::vector<std::string> listedFrames(const std::string& directory, const std::string& regexMask) {
+  try {
+    return DynamicMeshObjLoader(directory, regexMask).frames();
+  } catch (const CodecError&) {
+    return {};
+  }
+}
+
+// Whether -ed reads its reference mesh: for a method that needs one, and for a method
+// argument that is no number, as the command stops at it only after printing.
+bool readsReference(const Arguments& args) {
+  try {
+    const GeometryMethod* coder = animatedMethod(toInt(args, 8, "method"));
+    return coder != nullptr && coder->needsReference;
+  } catch (const BadArgument&) {
+    return true;
+  }
+}
+
 // One row per option. Each run function copies the strings before the first number,
 // converts the numbers in entry order, copies the strings after them, then calls the
 // pipeline; it returns the note on what the method left out, or nothing. The usage
 // texts are fixed as they are, argument names included; takes names the arguments as
 // the README's synopsis does, and goes to standard error after a usage text that
-// names them wrongly.
+// names them wrongly. inputs names the files that the command reads, and fixedOutput
+// the one it writes by a fixed name: standard output must be none of them.
 struct Command {
   const char* option;
   int argc;  // program path and option word included
@@ -120,6 +146,8 @@ struct Command {
   const char* takes;
   bool usageMisleads;
   std::string (*run)(const Arguments& args);
+  std::vector<std::string> (*inputs)(const Arguments& args);
+  const char* fixedOutput;
 };
 
 const Command kCommands[] = {
@@ -133,7 +161,8 @@ const Command kCommands[] = {
        encode(std::move(in), std::move(out), quantization, method);
        if (staticMethod(method)) return std::string();
        return withoutPositions(method, "codes no positions: the compressed file holds the connectivity only");
-     }},
+     },
+     [](const Arguments& a) { return std::vector<std::string>{a[2]}; }, "map.txt"},
     {"-d", 5, "usage: -d <InputFileName> <OutputFileName> <Method>",
      "example: -d encoded.bin decoded.obj 0",
      "<input.bin> <output.obj> <method>", false,
@@ -143,13 +172,15 @@ const Command kCommands[] = {
        decode(std::move(in), std::move(out), method);
        if (staticMethod(method)) return std::string();
        return withoutPositions(method, "decodes no positions: the OBJ file holds face lines only");
-     }},
+     },
+     [](const Arguments& a) { return std::vector<std::string>{a[2]}; }, nullptr},
     {"-r", 4, "usage: -r <InputFileName> <OutputFileName>", "example: -r input.obj reindexed.obj",
      "<input.obj> <output.obj>", false,
      [](const Arguments& a) {
        reindex(a[2], a[3]);
        return std::string();
-     }},
+     },
+     [](const Arguments& a) { return std::vector<std::string>{a[2]}; }, nullptr},
     {"-ed", 10,
      "syntax: -e <inputdirectory> <regexmask> <outputfile> <number_of_bases> <precission> "
      "<coefficient quantization>",
@@ -169,7 +200,13 @@ const Command kCommands[] = {
        if (animatedMethod(method)) return std::string();
        return withoutPositions(method, "codes no coefficients: the compressed file holds the connectivity "
                                        "and the PCA mean and basis only");
-     }},
+     },
+     [](const Arguments& a) {
+       std::vector<std::string> inputs = listedFrames(a[2], a[3]);
+       if (readsReference(a)) inputs.push_back(a[9]);
+       return inputs;
+     },
+     nullptr},
     {"-dd", 5, "syntax: -d <inputfile> <outputfile>", "ex: -dd file.cbin file.bin",
      "<input.bin> <output frame prefix> <method>", true,
      [](const Arguments& a) {
@@ -180,56 +217,70 @@ const Command kCommands[] = {
        if (coder && coder->hasDecoder()) return std::string();
        return withoutPositions(method, coder ? "has no decoder: the frame files hold face lines only"
                                              : "decodes no positions: the frame files hold face lines only");
-     }},
+     },
+     [](const Arguments& a) { return std::vector<std::string>{a[2]}; }, nullptr},
     {"-rd", 5, "syntax: -rd <inputfile> <outputfile>", "ex: -r file.bin file.rbin",
      "<frame directory> <frame name regex> <output frame prefix>", true,
      [](const Arguments& a) {
        reindexDynamic(a[2], a[3], a[4]);
        return std::string();
-     }},
+     },
+     [](const Arguments& a) { return listedFrames(a[2], a[3]); }, nullptr},
 };
 
-// Stands in for standard output's buffer and passes everything on, keeping the
-// system's reason for the first write that failed: the stream keeps only a flag, and
-// the reason is gone by the time the entry looks.
-class FailureKeepingBuffer : public std::streambuf {
+// Stands in for standard output's buffer and writes to descriptor 1 itself, keeping
+// the system's reason for the first write that failed: the stream keeps only a flag,
+// and the reason is gone by the time the entry looks. The C library's buffer would
+// drop what it held when a non-blocking descriptor has no room; this one waits. On a
+// terminal each line goes out as it ends, as the C library's would.
+class FailureKeepingBuffer : public DescriptorBuffer {
  public:
-  explicit FailureKeepingBuffer(std::ostream& stream) : stream(stream), target(stream.rdbuf()) {
-    stream.rdbuf(this);
+  explicit FailureKeepingBuffer(std::ostream& stream)
+      : DescriptorBuffer(STDOUT_FILENO), stream(stream), previous(stream.rdbuf(this)),
+        terminal(isatty(STDOUT_FILENO) != 0) {}
+  ~FailureKeepingBuffer() override {
+    sync();
+    stream.rdbuf(previous);
   }
-  ~FailureKeepingBuffer() override { stream.rdbuf(target); }
-  FailureKeepingBuffer(const FailureKeepingBuffer&) = delete;
-  FailureKeepingBuffer& operator=(const FailureKeepingBuffer&) = delete;
 
-  int error = 0;  // errno of the first failure, -1 when it set none
+  int failure() const { return error; }  // the errno of the first failed write, or 0
 
  protected:
   int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    errno = 0;
-    const int_type result = target->sputc(traits_type::to_char_type(c));
-    return keep(traits_type::eq_int_type(result, traits_type::eof())) ? traits_type::eof() : result;
+    const int_type result = DescriptorBuffer::overflow(c);
+    if (terminal && traits_type::eq_int_type(c, traits_type::to_int_type('\n'))) sync();
+    return result;
   }
   std::streamsize xsputn(const char* s, std::streamsize n) override {
-    errno = 0;
-    const std::streamsize written = target->sputn(s, n);
-    keep(written < n);
-    return written;
-  }
-  int sync() override {
-    errno = 0;
-    return keep(target->pubsync() != 0) ? -1 : 0;
+    const std::streamsize put = DescriptorBuffer::xsputn(s, n);
+    if (terminal && std::memchr(s, '\n', static_cast<std::size_t>(n)) != nullptr) sync();
+    return put;
   }
 
  private:
-  bool keep(bool failed) {
-    if (failed && error == 0) error = errno != 0 ? errno : -1;
-    return failed;
-  }
-
   std::ostream& stream;
-  std::streambuf* target;
+  std::streambuf* previous;
+  bool terminal;
 };
+
+// Refuses a standard output that is a regular file the command reads, or writes by
+// a fixed name: the banner would change it before any check of the command could
+// refuse, as `>> in.obj` gives it. Runs before anything is printed.
+void requireStandardOutputApart(const Command& command, const Arguments& args) {
+  struct stat out {};
+  if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISREG(out.st_mode)) return;
+  const auto isOut = [&out](const std::string& name) {
+    struct stat info {};
+    return stat(name.c_str(), &info) == 0 && info.st_dev == out.st_dev && info.st_ino == out.st_ino;
+  };
+  for (const std::string& input : command.inputs(args)) {
+    if (isOut(input)) throw BadArgument("the same file as " + input + ", an input of the command", "standard output");
+  }
+  if (command.fixedOutput != nullptr && isOut(command.fixedOutput)) {
+    throw BadArgument("the same file as " + std::string(command.fixedOutput) + ", an output of the command",
+                      "standard output");
+  }
+}
 
 }  // namespace
 
@@ -240,6 +291,16 @@ int CommandLine::run(int argc, char** argv) {
   // disk, instead of killing the process and leaving its temporary files behind.
   signal(SIGXFSZ, SIG_IGN);
   FailureKeepingBuffer standardOutput(std::cout);
+  // The option words differ, so at most one row matches.
+  const Command* command = nullptr;
+  for (const Command& row : kCommands) {
+    if (argc >= 2 && std::strcmp(argv[1], row.option) == 0) command = &row;
+  }
+  if (command != nullptr && argc == command->argc) {
+    const int status =
+        reportFailures([&] { requireStandardOutputApart(*command, Arguments(argv, argv + argc)); }, std::cerr);
+    if (status != 0) return status;
+  }
   for (const char* line : kBanner) std::cout << line << std::endl;
   bool usageError = false;
   std::string note;
@@ -250,30 +311,32 @@ int CommandLine::run(int argc, char** argv) {
           return;
         }
         const Arguments args(argv, argv + argc);
-        // The option words differ, so at most one row matches.
-        for (const Command& command : kCommands) {
-          if (args[1] != command.option) continue;
-          if (argc != command.argc) {
+        if (command != nullptr) {
+          if (argc != command->argc) {
             usageError = true;
-            std::cout << command.usage << std::endl << command.example << std::endl;
-            if (command.usageMisleads) {
-              std::cerr << "meshcodec: " << command.option << " takes " << command.takes
+            std::cout << command->usage << std::endl << command->example << std::endl;
+            if (command->usageMisleads) {
+              std::cerr << "meshcodec: " << command->option << " takes " << command->takes
                         << std::endl;
             }
           } else {
-            note = command.run(args);
+            note = command->run(args);
           }
           return;
         }
         usageError = true;
         std::cerr << "meshcodec: error: unknown option '" << printable(args[1]) << "'\n"
                   << "options:\n";
-        for (const Command& command : kCommands) {
-          std::cerr << "  meshcodec " << command.option << " " << command.takes << "\n";
+        for (const Command& row : kCommands) {
+          std::cerr << "  meshcodec " << row.option << " " << row.takes << "\n";
         }
         std::cerr.flush();
       },
       std::cerr);
+  // What the command could not tidy away once its files were in place.
+  for (const Warning& warning : takeWarnings()) {
+    std::cerr << printable("meshcodec: warning: " + warning.file + ": " + warning.reason) << std::endl;
+  }
   if (status != 0) return status;
   // A usage text is not a command's result: the caller learns of the mistake by the
   // status, whatever became of the text.
@@ -284,7 +347,7 @@ int CommandLine::run(int argc, char** argv) {
       [&] {
         std::cout.flush();
         if (std::cout) return;
-        const int error = standardOutput.error;
+        const int error = standardOutput.failure();
         throw IoFailure(std::string("cannot write") + (error > 0 ? std::string(": ") + std::strerror(error) : ""),
                         "standard output");
       },

@@ -1,13 +1,14 @@
 #include "app/CompressedInput.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/CodecError.hpp"
+#include "common/InputFile.hpp"
 
 namespace meshcodec {
 
@@ -18,7 +19,7 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 }  // namespace
 
 CompressedInput::CompressedInput(std::string path) : path(std::move(path)), in(this) {
-  descriptor = ::open(this->path.c_str(), O_RDONLY | O_CLOEXEC);
+  descriptor = openInput(this->path);
   if (descriptor < 0) throw UnreadableInput(systemReason("cannot open the compressed file", errno), this->path);
   // A directory opens; what it is decides, not how a later read of it fails, which
   // differs between libraries.
@@ -29,6 +30,8 @@ CompressedInput::CompressedInput(std::string path) : path(std::move(path)), in(t
     throw UnreadableInput(systemReason("cannot read the compressed file", error), this->path);
   }
   regular = S_ISREG(status.st_mode);
+  // A descriptor given as `< file` may stand past the file's start.
+  if (regular) startOffset = std::max<off_t>(lseek(descriptor, 0, SEEK_CUR), 0);
   buffer.resize(kBufferBytes);
   // A read that fails throws from underflow(); the stream passes that on only when
   // badbit is among its exceptions, instead of reporting a file that ends early.
@@ -46,8 +49,8 @@ void CompressedInput::requireConsumed(int method) {
   if (traits_type::eq_int_type(sgetc(), traits_type::eof())) return;
   const std::string after = "bytes follow the last sub-stream of method " + std::to_string(method);
   struct stat status;
-  if (regular && fstat(descriptor, &status) == 0 && status.st_size > position()) {
-    throw CorruptStream(std::to_string(status.st_size - position()) + " " + after);
+  if (regular && fstat(descriptor, &status) == 0 && status.st_size > startOffset + position()) {
+    throw CorruptStream(std::to_string(status.st_size - startOffset - position()) + " " + after);
   }
   throw CorruptStream(after);
 }
@@ -55,10 +58,7 @@ void CompressedInput::requireConsumed(int method) {
 CompressedInput::int_type CompressedInput::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   bufferStart += egptr() - eback();
-  ssize_t n;
-  do {
-    n = ::read(descriptor, buffer.data(), buffer.size());
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = readInput(descriptor, buffer.data(), buffer.size());
   if (n < 0) throw UnreadableInput(systemReason("cannot read the compressed file", errno), path);
   setg(buffer.data(), buffer.data(), buffer.data() + n);
   return n == 0 ? traits_type::eof() : traits_type::to_int_type(*gptr());

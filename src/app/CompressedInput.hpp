@@ -16,8 +16,8 @@ namespace meshcodec {
 
 class CompressedInput : private std::streambuf {
  public:
-  // Opens the file; UnreadableInput with the system's reason when it cannot be opened
-  // or is a directory.
+  // Opens the file by openInput, so that a name of a descriptor is read through it;
+  // UnreadableInput with the system's reason when it cannot be opened or is a directory.
   explicit CompressedInput(std::string path);
   ~CompressedInput() override;
   CompressedInput(const CompressedInput&) = delete;
@@ -43,6 +43,7 @@ class CompressedInput : private std::streambuf {
   std::string path;
   int descriptor = -1;
   bool regular = false;
+  std::int64_t startOffset = 0;  // a regular file's offset where the stream starts
   std::int64_t bufferStart = 0;  // offset in the file of the buffer's first byte
   std::vector<char> buffer;
   std::iostream in;

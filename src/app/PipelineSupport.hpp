@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/CodecError.hpp"
 #include "mesh/MeshTypes.hpp"
 
 namespace meshcodec {
@@ -37,12 +38,32 @@ void requireEveryVertexUsed(const VertexOrder& order, long long vertexCount);
 // read back. Leaves the read position after the sub-stream.
 void requireDecodableConnectivity(std::iostream& s, std::int64_t start, int triangleCount);
 
-// Triangle and vertex counts from a header, checked before anything is sized by them:
-// both positive, and no more vertices than a closed mesh of that many triangles has
-// (V = T / 2 + 2 - 2 genus). CorruptStream naming `what` otherwise.
+// Why triangle and vertex counts from a header cannot be, or empty: both must be
+// positive, with no more vertices than a closed mesh of that many triangles has
+// (V = T / 2 + 2 - 2 genus).
+std::string implausibleCounts(std::int32_t triangleCount, std::int32_t vertexCount);
+
+// The counts checked before anything is sized by them: CorruptStream naming `what`
+// when implausibleCounts finds them wrong.
 void requirePlausibleCounts(std::int32_t triangleCount, std::int32_t vertexCount, const std::string& what);
+
+// Why the first fields of an animation header cannot be, or empty: at least one mesh
+// and two frames, 0 to 3F bases, and 3F within the 32-bit count of the PCA mean.
+std::string implausibleAnimationHeader(std::uint32_t meshCount, std::int32_t frames, std::int32_t bases);
 
 // The decoded connectivity must have the header's triangle and vertex counts.
 void requireDecodedCounts(const TriangleList& tris, std::int32_t triangleCount, std::int32_t vertexCount);
+
+// The two kinds of compressed file, which nothing in a file tells apart.
+enum class CompressedKind { StaticMesh, Animation };
+
+// Rethrows `refusal`, raised while decoding a file of the `expected` kind, naming
+// `file`. Since a file records neither its kind nor its method, easy mistakes end in
+// faults deep in a sub-stream; the reason is followed by the likely mistake where the
+// header bytes read (`size` of them) show one: OBJ text, a file of the other kind, or,
+// once decoding has reached the geometry, another method number than the encoder's.
+[[noreturn]] void refuseCompressedFile(const CorruptStream& refusal, CompressedKind expected,
+                                       const std::uint8_t* header, std::size_t size, bool geometryReached,
+                                       const std::string& file);
 
 }  // namespace meshcodec

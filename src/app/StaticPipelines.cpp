@@ -12,6 +12,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Codecs.hpp"
 #include "app/CompressedInput.hpp"
@@ -26,6 +28,7 @@
 #include "mesh/Mesh.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "mesh/MeshObjSaver.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
@@ -59,12 +62,12 @@ void requireStep(float q, float quantization, float averageEdgeLength) {
 
 void encode(std::string in, std::string out, float quantization, int method) {
   if (!(std::isfinite(quantization) && quantization > 0)) {
-    throw BadArgument("quantization " + std::to_string(quantization) + " is not a positive number");
+    throw BadArgument("quantization " + formatNumber(quantization) + " is not a positive number");
   }
-  const std::string mapFile = "map.txt";
-  // Both outputs are checked before the mesh is read and coded.
-  OutputTarget::checkTargets({out, mapFile});
-  OutputTarget::checkNotInputs({out, mapFile}, {in});
+  // Both outputs are resolved and checked before the mesh is read and coded, and
+  // written where they were resolved to.
+  const std::vector<OutputTarget> targets = OutputTarget::checkTargets({out, "map.txt"});
+  OutputTarget::checkNotInputs(targets, {in});
   try {
     Mesh mesh = MeshObjLoader(in, Coordinates::Finite).Load();
     requireInt32Counts(mesh);
@@ -86,7 +89,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
     // Both files are written before either replaces its target, and the positions
     // are printed once both are in place.
     CommitGroup outputs;
-    OutputFile& map = outputs.add(mapFile);
+    OutputFile& map = outputs.add(targets[1]);
     for (int entry : order) map.stream() << entry << "\n";
 
     mesh.reindex(order);
@@ -101,7 +104,7 @@ void encode(std::string in, std::string out, float quantization, int method) {
         throw e.naming("quantization", quantization);
       }
     }
-    OutputFile& file = outputs.add(out);
+    OutputFile& file = outputs.add(targets[0]);
     const std::string bytes = s.str();
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     outputs.commit();
@@ -112,26 +115,31 @@ void encode(std::string in, std::string out, float quantization, int method) {
 }
 
 void decode(std::string in, std::string out, int method) {
-  OutputTarget::checkTargets({out});
-  OutputTarget::checkNotInputs({out}, {in});
+  std::vector<OutputTarget> targets = OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs(targets, {in});
   Mesh mesh(0, 0);
+  // What a refusal adds depends on the header bytes and on how far decoding got.
+  std::uint8_t header[kHeaderBytes];
+  std::size_t headerBytes = 0;
+  bool geometryReached = false;
   try {
     CompressedInput input(in);
-    std::uint8_t header[kHeaderBytes];
-    if (const std::size_t got = input.read(header, kHeaderBytes); got < kHeaderBytes) {
-      throw CorruptStream("the file has " + std::to_string(got) + " bytes, fewer than its 12-byte header");
+    headerBytes = input.read(header, kHeaderBytes);
+    if (headerBytes < kHeaderBytes) {
+      throw CorruptStream("the file has " + std::to_string(headerBytes) + " bytes, fewer than its 12-byte header");
     }
     const float q = floatAt(header, 0);
     const std::int32_t triangleCount = int32At(header, 4);
     const std::int32_t vertexCount = int32At(header, 8);
     if (!(std::isfinite(q) && q > 0)) {
-      throw CorruptStream("header: quantization step " + std::to_string(q) + " is not a positive number");
+      throw CorruptStream("header: quantization step " + formatNumber(q) + " is not a positive number");
     }
     requirePlausibleCounts(triangleCount, vertexCount, "header");
 
     std::iostream& s = input.stream();
     TriangleList tris = EdgeBreaker::decode(triangleCount, s);
     requireDecodedCounts(tris, triangleCount, vertexCount);
+    geometryReached = true;
     // A method without a geometry coder reads no geometry sub-stream, whatever follows,
     // and leaves the vertex matrix empty: the OBJ file holds face lines only.
     VertexMatrix vertices;
@@ -141,15 +149,17 @@ void decode(std::string in, std::string out, int method) {
     }
     mesh.setTriangles(std::move(tris));
     mesh.setVertices(vertices);
+  } catch (const CorruptStream& refusal) {
+    refuseCompressedFile(refusal, CompressedKind::StaticMesh, header, headerBytes, geometryReached, in);
   } catch (...) {
     rethrowNamingFile(in);
   }
-  MeshObjSaver(out).Save(mesh);
+  MeshObjSaver(std::move(targets[0])).Save(mesh);
 }
 
 void reindex(std::string in, std::string out) {
-  OutputTarget::checkTargets({out});
-  OutputTarget::checkNotInputs({out}, {in});
+  std::vector<OutputTarget> targets = OutputTarget::checkTargets({out});
+  OutputTarget::checkNotInputs(targets, {in});
   Mesh mesh(0, 0);
   try {
     mesh = MeshObjLoader(in).Load();
@@ -162,7 +172,7 @@ void reindex(std::string in, std::string out) {
   } catch (...) {
     rethrowNamingFile(in);
   }
-  MeshObjSaver(out).Save(mesh);
+  MeshObjSaver(std::move(targets[0])).Save(mesh);
 }
 
 }  // namespace meshcodec

@@ -36,4 +36,18 @@ std::string systemReason(const char* what, int error) {
   return reason;
 }
 
+namespace {
+std::vector<Warning> warnings;
+}  // namespace
+
+void warnAfterCommand(std::string file, std::string reason) {
+  try {
+    warnings.push_back({std::move(file), std::move(reason)});
+  } catch (const std::bad_alloc&) {
+    // A cleanup that found memory short says nothing more.
+  }
+}
+
+std::vector<Warning> takeWarnings() { return std::exchange(warnings, {}); }
+
 }  // namespace meshcodec

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace meshcodec {
 
@@ -78,5 +79,16 @@ class OutOfMemory : public CodecError {
 // A reason followed by the system's text for an errno value ("what: No such file or
 // directory"); a value of 0 or below adds nothing.
 std::string systemReason(const char* what, int error);
+
+// What a command could not tidy away once its outputs were in place, which does not
+// fail it: the program's entry prints each, once the command is over, as
+// "meshcodec: warning: <file>: <reason>".
+struct Warning {
+  std::string file;
+  std::string reason;
+};
+void warnAfterCommand(std::string file, std::string reason);
+// The warnings given so far, in order; the list is then empty.
+std::vector<Warning> takeWarnings();
 
 }  // namespace meshcodec

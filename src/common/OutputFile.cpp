@@ -9,18 +9,53 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
-#include <streambuf>
 #include <utility>
 
 #include "common/CodecError.hpp"
+#include "common/DescriptorBuffer.hpp"
 #include "common/TemporaryFiles.hpp"
+#include "common/Writeback.hpp"
 
 namespace meshcodec {
 
 namespace {
 
-// The extended attribute that holds a file's access ACL.
+// The file system cannot exchange two names, or the system does not know the call.
+bool noExchangeHere(int error) { return error == EINVAL || error == ENOSYS; }
+
+// The extended attribute that holds a file's access ACL: a 4-byte version, then
+// 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit id, little-endian.
 constexpr const char* kAccessAcl = "system.posix_acl_access";
+constexpr unsigned kAclVersion = 2, kAclGroupObj = 0x04, kAclMask = 0x10, kAclOther = 0x20;
+
+unsigned aclField16(const std::string& acl, std::size_t at) {
+  return static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
+}
+
+// Limits the owning group's entry of the ACL `acl` to the rights of others, as the
+// group bits of a mode without an ACL are limited; the mask and the named entries
+// keep theirs. Returns whether the ACL has a mask, which the mode's group bits then
+// stand for. IoFailure naming the target for bytes not in the known form.
+bool restrictOwningGroup(std::string& acl, const std::string& target) {
+  const bool known =
+      acl.size() >= 4 && (acl.size() - 4) % 8 == 0 && aclField16(acl, 0) == kAclVersion && aclField16(acl, 2) == 0;
+  std::size_t group = 0;  // where the owning group's entry starts; none starts at 0
+  unsigned others = 0;
+  bool masked = false;
+  for (std::size_t at = 4; known && at < acl.size(); at += 8) {
+    const unsigned tag = aclField16(acl, at);
+    if (tag == kAclGroupObj) group = at;
+    if (tag == kAclOther) others = aclField16(acl, at + 2);
+    masked = masked || tag == kAclMask;
+  }
+  if (group == 0) {
+    throw IoFailure("cannot keep the access control list of the replaced file: it is not in a known form", target);
+  }
+  const unsigned rights = aclField16(acl, group + 2) & others;
+  acl[group + 2] = static_cast<char>(rights & 0xff);
+  acl[group + 3] = static_cast<char>(rights >> 8);
+  return masked;
+}
 
 // Gives the replacement of `replaced` (at `place`) the replaced file's access ACL, or
 // none when it has none: a default ACL of the directory, inherited at creation, would
@@ -28,7 +63,9 @@ constexpr const char* kAccessAcl = "system.posix_acl_access";
 // the mode are only its mask, so the mode alone would open the file to its owning
 // group and shut out its named users and groups; rather than that, IoFailure naming
 // the target when the ACL cannot be kept (a filesystem without ACLs, no permission).
-void takeAccessAcl(int descriptor, const std::string& place, const std::string& target) {
+// A group that was not kept has its entry restricted (restrictOwningGroup). Returns
+// whether the replacement has an ACL with a mask.
+bool takeAccessAcl(int descriptor, const std::string& place, bool groupKept, const std::string& target) {
   std::string acl;
   for (;;) {
     const ssize_t size = lgetxattr(place.c_str(), kAccessAcl, nullptr, 0);
@@ -37,10 +74,11 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
     const ssize_t read = lgetxattr(place.c_str(), kAccessAcl, acl.data(), acl.size());
     if (read >= 0) {
       acl.resize(static_cast<std::size_t>(read));
+      const bool masked = !groupKept && restrictOwningGroup(acl, target);
       if (fsetxattr(descriptor, kAccessAcl, acl.data(), acl.size(), 0) != 0) {
         throw IoFailure(systemReason("cannot keep the access control list of the replaced file", errno), target);
       }
-      return;
+      return masked;
     }
     if (errno != ERANGE) break;  // ERANGE: the ACL grew between the two calls; read it again
   }
@@ -50,6 +88,7 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
   if (fremovexattr(descriptor, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
     throw IoFailure(systemReason("cannot remove an inherited access control list", errno), target);
   }
+  return false;
 }
 
 // Gives a file, created private, the owner and group of the file it replaces where the
@@ -60,7 +99,9 @@ void takeAccessAcl(int descriptor, const std::string& place, const std::string& 
 // owner, which is why the owner comes first. A set-id bit of an owner or a group that
 // could not be kept is dropped: it would grant this user's rights instead. So are the
 // group's permissions beyond those of others when the group could not be kept: they
-// would open the file to this user's group, which the replaced file kept out.
+// would open the file to this user's group, which the replaced file kept out. With an
+// ACL's mask those bits are the mask, which bounds the named users and groups too, so
+// the owning group's own entry is restricted instead.
 mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct stat& replaced,
                         const std::string& target) {
   if (fchown(descriptor, replaced.st_uid, replaced.st_gid) != 0 &&
@@ -73,10 +114,11 @@ mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct s
   const bool known = fstat(descriptor, &taken) == 0;
   const bool owner = known && taken.st_uid == replaced.st_uid;
   const bool group = known && taken.st_gid == replaced.st_gid;
-  takeAccessAcl(descriptor, place, target);
+  const bool masked = takeAccessAcl(descriptor, place, group, target);
   mode_t mode = replaced.st_mode & 07777;
   if (!owner) mode &= ~S_ISUID;
-  if (!group) mode = (mode & ~(S_ISGID | S_IRWXG)) | (mode & (mode & S_IRWXO) << 3);
+  if (!group) mode &= ~S_ISGID;
+  if (!group && !masked) mode = (mode & ~S_IRWXG) | (mode & (mode & S_IRWXO) << 3);
   return mode;
 }
 
@@ -84,22 +126,22 @@ mode_t takeOwnerAndMode(int descriptor, const std::string& place, const struct s
 
 // A stream that writes through a file descriptor and keeps the first error of a
 // write or of closing, which a full disk may only report then.
-class OutputFile::Descriptor : public std::streambuf {
+class OutputFile::Descriptor : public DescriptorBuffer {
  public:
-  explicit Descriptor(int descriptor) : descriptor(descriptor), stream(this) {
-    setp(buffer, buffer + sizeof buffer);
-  }
+  explicit Descriptor(int descriptor) : DescriptorBuffer(descriptor), stream(this) {}
   ~Descriptor() override {
     if (descriptor >= 0) ::close(descriptor);
   }
 
   // Writes out the buffer and closes the descriptor, giving the file `mode` in between
-  // when one is set; the errno of the first failed write or close, -1 for a stream
-  // that failed otherwise, 0 when every byte was written. A mode that cannot be set
-  // leaves the file as private as it is.
-  int finish(const std::optional<mode_t>& mode) {
+  // when one is set, and with `copy` a descriptor of the file for its way to disk; the
+  // errno of the first failed write or close, -1 for a stream that failed otherwise,
+  // 0 when every byte was written. A mode that cannot be set leaves the file as
+  // private as it is.
+  int finish(const std::optional<mode_t>& mode, int* copy) {
     drain();
     if (error == 0 && mode) fchmod(descriptor, *mode);
+    if (error == 0 && copy != nullptr && (*copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 0)) < 0) error = errno;
     if (::close(descriptor) != 0 && error == 0) error = errno;
     descriptor = -1;
     if (error == 0 && stream.fail()) error = -1;
@@ -108,35 +150,8 @@ class OutputFile::Descriptor : public std::streambuf {
 
   std::ostream& out() { return stream; }
 
- protected:
-  int_type overflow(int_type c) override {
-    if (!drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  int sync() override { return drain() ? 0 : -1; }
-
  private:
-  bool drain() {
-    for (const char* next = pbase(); next < pptr() && error == 0;) {
-      const ssize_t written = ::write(descriptor, next, static_cast<size_t>(pptr() - next));
-      if (written > 0) {
-        next += written;
-      } else if (written == 0 || errno != EINTR) {
-        error = written == 0 ? EIO : errno;  // a device that takes nothing would loop forever
-      }
-    }
-    setp(buffer, buffer + sizeof buffer);
-    return error == 0;
-  }
-
-  int descriptor;
-  int error = 0;
   std::ostream stream;
-  char buffer[1 << 16];
 };
 
 namespace {
@@ -161,25 +176,26 @@ int createTemporary(const Directory& directory, const std::string& name, mode_t 
 
 }  // namespace
 
-OutputFile::OutputFile(std::string target)
-    : OutputFile(target, OutputTarget::of(target), nullptr, std::string()) {}
+OutputFile::OutputFile(std::string target) : OutputFile(OutputTarget::of(target)) {}
 
-OutputFile::OutputFile(std::string target, OutputTarget placement,
-                       std::shared_ptr<const Directory> temporaryDirectory, std::string temporary)
-    : targetPath(std::move(target)), placement_(std::move(placement)) {
+OutputFile::OutputFile(OutputTarget placement) : OutputFile(std::move(placement), nullptr, std::string()) {}
+
+OutputFile::OutputFile(OutputTarget placement, std::shared_ptr<const Directory> temporaryDirectory,
+                       std::string temporary)
+    : placement_(std::move(placement)) {
   int descriptor = -1;
   switch (placement_.kind) {
     case OutputTarget::Replace: {
       const Directory& directory = *placement_.directory;
       struct stat replaced {};
-      bool replaces = false;
+      const bool exists = fstatat(directory.descriptor(), placement_.name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0;
       // Only a name that does not exist is a new file: one that cannot be examined
       // (too long a name, a size beyond the offsets) would lose its mode and owner.
-      if (fstatat(directory.descriptor(), placement_.name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0) {
-        replaces = S_ISREG(replaced.st_mode);
-      } else if (errno != ENOENT) {
-        throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+      if (!exists && errno != ENOENT) {
+        throw IoFailure(systemReason("cannot create the output file", errno), target());
       }
+      if (exists != placement_.found.exists || (exists && !placement_.found.is(replaced))) changedAfterChecks();
+      const bool replaces = exists && S_ISREG(replaced.st_mode);
       // A new file gets what the umask leaves of 0666; a replacement is private until
       // it has the replaced file's owner and mode, never more open than that file.
       const mode_t mode = replaces ? 0600 : 0666;
@@ -189,7 +205,7 @@ OutputFile::OutputFile(std::string target, OutputTarget placement,
         if (descriptor >= 0) temporary_ = std::move(temporary);
       } else {
         // Beside the target, under a hidden name of its own.
-        requireWritableDirectory(directory, targetPath);
+        requireWritableDirectory(directory, target());
         temporaryDirectory_ = placement_.directory;
         for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
           std::string name = meshcodec::temporaryName();
@@ -198,11 +214,14 @@ OutputFile::OutputFile(std::string target, OutputTarget placement,
           else if (errno != EEXIST) break;
         }
       }
-      if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), targetPath);
+      if (descriptor < 0) throw IoFailure(systemReason("cannot create the output file", errno), target());
+      struct stat created {};
+      if (fstat(descriptor, &created) == 0) written_ = EntryIdentity::of(created);
       if (replaces) {
+        writeback = Writeback::Wanted;
         try {
           modeAfterWriting = takeOwnerAndMode(descriptor, stablePathOf(directory, placement_.name), replaced,
-                                              targetPath);
+                                              target());
         } catch (...) {
           ::close(descriptor);
           discard();
@@ -230,7 +249,7 @@ OutputFile::OutputFile(std::string target, OutputTarget placement,
   if (descriptor < 0) {
     const int error = errno;
     discard();
-    throw IoFailure(systemReason("cannot open the output file", error), targetPath);
+    throw IoFailure(systemReason("cannot open the output file", error), target());
   }
   try {
     out = std::make_unique<Descriptor>(descriptor);
@@ -244,13 +263,15 @@ OutputFile::OutputFile(std::string target, OutputTarget placement,
 std::ostream& OutputFile::stream() { return out->out(); }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : targetPath(std::move(other.targetPath)),
-      placement_(std::move(other.placement_)),
+    : placement_(std::move(other.placement_)),
       temporaryDirectory_(std::move(other.temporaryDirectory_)),
       temporary_(std::move(other.temporary_)),
+      written_(other.written_),
       out(std::move(other.out)),
       entry(other.entry),
       modeAfterWriting(other.modeAfterWriting),
+      writeback(other.writeback),
+      ticket(other.ticket),
       state(other.state) {
   other.temporary_.clear();
   other.entry = -1;
@@ -283,40 +304,152 @@ void OutputFile::release() noexcept {
 }
 
 void OutputFile::close() {
-  if (state == State::Failed) throw Misuse("output file used after a failure", targetPath);
+  if (state == State::Failed) throw Misuse("output file used after a failure", target());
   if (state != State::Open) return;
   // The replaced file's mode goes on once the content is written, so that no write
   // clears its set-id bits.
-  const int error = out->finish(modeAfterWriting);
+  int copy = -1;
+  const int error = out->finish(modeAfterWriting, writeback == Writeback::Wanted ? &copy : nullptr);
   if (error != 0) {
+    if (copy >= 0) ::close(copy);
     discard();
-    throw IoFailure(systemReason("cannot write the output file", error), targetPath);
+    throw IoFailure(systemReason("cannot write the output file", error), target());
   }
   out.reset();
-  // A directory would refuse the rename; finding it now keeps the other files of a
-  // group from being replaced before it.
-  struct stat info {};
-  if (placement_.kind == OutputTarget::Replace &&
-      fstatat(placement_.directory->descriptor(), placement_.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISDIR(info.st_mode)) {
-    discard();
-    throw IoFailure(systemReason("cannot replace the output file", EISDIR), targetPath);
+  if (copy >= 0) {
+    ticket = startWriteback(copy);
+    writeback = Writeback::Started;
+  }
+  if (placement_.kind == OutputTarget::Replace) {
+    try {
+      // Found now, a changed entry or a directory, which would refuse the rename,
+      // keeps the other files of a group from being replaced before it.
+      requireUnchanged();
+      if (placement_.found.type == S_IFDIR) {
+        throw IoFailure(systemReason("cannot replace the output file", EISDIR), target());
+      }
+    } catch (...) {
+      discard();
+      throw;
+    }
   }
   state = State::Closed;
 }
 
+void OutputFile::awaitData() {
+  if (writeback != Writeback::Started) return;
+  writeback = Writeback::Done;
+  if (const int error = awaitWriteback(ticket); error != 0) {
+    discard();
+    throw IoFailure(systemReason("cannot write the output file", error), target());
+  }
+}
+
+void OutputFile::requireUnchanged() const {
+  struct stat now {};
+  const bool exists =
+      fstatat(placement_.directory->descriptor(), placement_.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+  if (placement_.found.exists ? !(exists && placement_.found.is(now)) : exists) changedAfterChecks();
+}
+
+void OutputFile::changedAfterChecks() const {
+  throw IoFailure(placement_.found.exists
+                      ? "cannot replace the output file: another entry took its place after the checks"
+                      : "cannot create the output file: another entry took its name after the checks",
+                  target());
+}
+
+OutputFile::Placed OutputFile::place(bool undoable) {
+  const int from = temporaryDirectory_->descriptor();
+  const char* temporary = temporary_.c_str();
+  const int to = placement_.directory->descriptor();
+  const char* name = placement_.name.c_str();
+  const EntryIdentity& found = placement_.found;
+  const auto refused = [&](int error) {
+    throw IoFailure(systemReason("cannot replace the output file", error), target());
+  };
+  requireUnchanged();
+  if (!found.exists) {
+    // A name that appears meanwhile is another writer's file, not to be replaced.
+    if (renameat2(from, temporary, to, name, RENAME_NOREPLACE) == 0) return Placed::Created;
+    if (errno == EEXIST) changedAfterChecks();
+    if (!noExchangeHere(errno)) refused(errno);
+    if (linkat(from, temporary, to, name, 0) == 0) {
+      unlinkat(from, temporary, 0);
+      return Placed::Created;
+    }
+    if (errno == EEXIST) changedAfterChecks();
+    // Nor hard links: the plain rename, which may replace a name that appeared since
+    // the look above.
+    if (renameat(from, temporary, to, name) != 0) refused(errno);
+    return Placed::Created;
+  }
+  if (renameat2(from, temporary, to, name, RENAME_EXCHANGE) == 0) {
+    // Another entry put under the name between the look above and the exchange (a
+    // directory, a link, another file) has come in instead of the resolved file: it
+    // goes back to its name, untouched.
+    struct stat came {};
+    if (fstatat(from, temporary, &came, AT_SYMLINK_NOFOLLOW) == 0 && found.is(came)) return Placed::Exchanged;
+    if (renameat2(from, temporary, to, name, RENAME_EXCHANGE) == 0) changedAfterChecks();
+    const int error = errno;
+    const std::string where = temporaryDirectory_->pathOf(temporary_);
+    release();  // what has the temporary's name is that other entry, not to be removed
+    throw IoFailure(systemReason("cannot replace the output file: another entry took its place after the checks "
+                                 "and cannot have its name back",
+                                 error) +
+                        "; the new file has that name, and the other entry is now " + where,
+                    target());
+  }
+  if (!noExchangeHere(errno)) refused(errno);
+  if (!undoable) {
+    if (renameat(from, temporary, to, name) != 0) refused(errno);
+    return Placed::Replaced;
+  }
+  // Without the exchange the replaced file keeps a hard link under the temporary's
+  // name, which the written file leaves for a name of its own first.
+  const std::string aside = temporaryName();
+  if (renameat(from, temporary, from, aside.c_str()) != 0) refused(errno);
+  if (linkat(to, name, from, temporary, 0) != 0) {
+    const int error = errno;
+    renameat(from, aside.c_str(), from, temporary);
+    throw IoFailure(systemReason("cannot replace the output file: it can be neither exchanged nor linked to be put "
+                                 "back should another output fail",
+                                 error),
+                    target());
+  }
+  struct stat linked {};
+  if (fstatat(from, temporary, &linked, AT_SYMLINK_NOFOLLOW) != 0 || !found.is(linked)) {
+    unlinkat(from, temporary, 0);
+    renameat(from, aside.c_str(), from, temporary);
+    changedAfterChecks();
+  }
+  if (renameat(from, aside.c_str(), to, name) != 0) {
+    const int error = errno;
+    unlinkat(from, temporary, 0);
+    renameat(from, aside.c_str(), from, temporary);
+    refused(error);
+  }
+  return Placed::Linked;
+}
+
 void OutputFile::commit() {
-  if (state == State::Committed) throw Misuse("output file committed twice", targetPath);
+  if (state == State::Committed) throw Misuse("output file committed twice", target());
   close();
   if (!temporary_.empty()) {
-    const SignalsHeld held;
-    if (renameat(temporaryDirectory_->descriptor(), temporary_.c_str(), placement_.directory->descriptor(),
-                 placement_.name.c_str()) != 0) {
-      const int error = errno;
-      discard();
-      throw IoFailure(systemReason("cannot replace the output file", error), targetPath);
+    try {
+      awaitData();
+      const SignalsHeld held;
+      if (place(false) == Placed::Exchanged &&
+          unlinkat(temporaryDirectory_->descriptor(), temporary_.c_str(), 0) != 0) {
+        warnAfterCommand(temporaryDirectory_->pathOf(temporary_),
+                         systemReason("the file that the output replaced is left under this name: cannot remove it",
+                                      errno));
+      }
+      dropTemporaryEntry();
+    } catch (...) {
+      if (state != State::Committed) discard();
+      throw;
     }
-    dropTemporaryEntry();
   }
   state = State::Committed;
 }

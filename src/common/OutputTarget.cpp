@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <tuple>
@@ -54,9 +55,14 @@ bool sameFile(const Directory& directory, const char* path) {
 
 // The descriptor that `name` in `directory` stands for when the directory is this
 // process's descriptor directory (the thread's own is another with the same
-// descriptors), -1 otherwise.
+// descriptors), -1 otherwise. Only the kernel's own spelling of a number names an
+// entry there: "01" is no descriptor, and whatever such a name then gives is the
+// kernel's answer.
 int ownDescriptor(const Directory& directory, const std::string& name) {
-  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) return -1;
+  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos ||
+      (name[0] == '0' && name.size() > 1)) {
+    return -1;
+  }
   return sameFile(directory, "/proc/self/fd") || sameFile(directory, "/proc/thread-self/fd") ? std::atoi(name.c_str())
                                                                                             : -1;
 }
@@ -223,6 +229,27 @@ void requireReplaceable(const Directory& directory, const std::string& name, con
   }
 }
 
+// The mount that `descriptor` was opened through, from statx, or where the kernel
+// predates that from the descriptor's entry under /proc; 0 when neither says.
+std::uint64_t mountOf(int descriptor) {
+#ifdef STATX_MNT_ID
+  struct statx info {};
+  if (statx(descriptor, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &info) == 0 &&
+      (info.stx_mask & STATX_MNT_ID) != 0) {
+    return info.stx_mnt_id;
+  }
+#endif
+  const std::string entry = "/proc/self/fdinfo/" + std::to_string(descriptor);
+  std::FILE* text = std::fopen(entry.c_str(), "re");
+  if (text == nullptr) return 0;
+  unsigned long long mount = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, text) != nullptr && std::sscanf(line, "mnt_id: %llu", &mount) != 1) {
+  }
+  std::fclose(text);
+  return mount;
+}
+
 }  // namespace
 
 Directory::Directory(int descriptor, std::string path) : descriptor_(descriptor), path_(std::move(path)) {
@@ -233,11 +260,17 @@ Directory::Directory(int descriptor, std::string path) : descriptor_(descriptor)
     owner_ = info.st_uid;
     shared_ = (info.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
   }
+  mount_ = mountOf(descriptor_);
   struct statfs system {};
   onProc_ = fstatfs(descriptor_, &system) == 0 && system.f_type == PROC_SUPER_MAGIC;
 }
 
 Directory::~Directory() { close(descriptor_); }
+
+bool Directory::sameAs(const Directory& other) const {
+  if (device_ != other.device_ || inode_ != other.inode_) return false;
+  return mount_ != 0 && other.mount_ != 0 ? mount_ == other.mount_ : this == &other;
+}
 
 std::string Directory::pathOf(const std::string& name) const {
   if (path_.empty()) return name;
@@ -265,25 +298,27 @@ OutputTarget OutputTarget::of(const std::string& target, Cache* cache) {
   for (;;) {
     if (directory->onProc()) {
       const int descriptor = ownDescriptor(*directory, name);
-      if (descriptor < 0) return {Direct, directory, name, -1};
+      if (descriptor < 0) return {Direct, directory, name, -1, {}, target};
       // A descriptor that the program itself opened is another output's file.
       if (!openAtStart(descriptor)) throw IoFailure(systemReason("cannot open the output file", EBADF), target);
-      return {OwnDescriptor, directory, name, descriptor};
+      return {OwnDescriptor, directory, name, descriptor, {}, target};
     }
     struct stat info {};
     // A name that does not exist is created; any other fault shows when the
     // temporary file is made beside it.
     if (fstatat(directory->descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-      return {Replace, directory, name, -1};
+      return {Replace, directory, name, -1, {}, target};
     }
-    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) return {Replace, directory, name, -1};
+    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) {
+      return {Replace, directory, name, -1, EntryIdentity::of(info), target};
+    }
     if (!S_ISLNK(info.st_mode)) {
       // A device is the machine's, not another user's; a FIFO or a socket may be.
       if (!S_ISCHR(info.st_mode) && !S_ISBLK(info.st_mode)) {
         requireEntryOfThisUser(*directory, name, info, S_ISFIFO(info.st_mode) ? "write to the FIFO" : "write to",
                                target);
       }
-      return {Direct, directory, name, -1};
+      return {Direct, directory, name, -1, {}, target};
     }
     const std::string text = readLink(*directory, name, info, links, target);
     const auto [linkDirectory, linkLast] = splitLast(text);
@@ -309,7 +344,7 @@ void OutputTarget::recordOpenDescriptors() {
   descriptorsRecorded = true;
 }
 
-void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
+std::vector<OutputTarget> OutputTarget::checkTargets(const std::vector<std::string>& targets, Cache* shared) {
   // One file is one device and inode; a name to be created, its directory's and the
   // name in it. Sorted, two targets of one file are neighbours.
   struct Identity {
@@ -323,10 +358,14 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
   };
   std::vector<Identity> identities;
   identities.reserve(targets.size());
-  Cache cache;
+  std::vector<OutputTarget> placements;
+  placements.reserve(targets.size());
+  Cache local;
+  Cache& cache = shared != nullptr ? *shared : local;
   std::shared_ptr<const Directory> checkedDirectory;  // the frames of an animation share one
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    const OutputTarget placement = of(targets[i], &cache);
+    placements.push_back(of(targets[i], &cache));
+    const OutputTarget& placement = placements.back();
     struct stat info {};
     if (placement.kind == OwnDescriptor) {
       if (fstat(placement.descriptor, &info) == 0) identities.push_back({info.st_dev, info.st_ino, {}, i});
@@ -344,8 +383,8 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
       checkedDirectory = placement.directory;
     }
     requireReplaceable(directory, placement.name, targets[i]);
-    if (fstatat(directory.descriptor(), placement.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-      identities.push_back({info.st_dev, info.st_ino, {}, i});
+    if (placement.found.exists) {
+      identities.push_back({placement.found.device, placement.found.inode, {}, i});
     } else {
       identities.push_back({directory.device(), directory.inode(), placement.name, i});
     }
@@ -359,9 +398,10 @@ void OutputTarget::checkTargets(const std::vector<std::string>& targets) {
                         targets[first.target]);
     }
   }
+  return placements;
 }
 
-void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs) {
+void OutputTarget::checkNotInputs(const std::vector<OutputTarget>& targets, const std::vector<std::string>& inputs) {
   // The inputs that exist, sorted by device and inode; one that is missing or cannot
   // be reached is reported when it is read.
   struct Identity {
@@ -380,26 +420,32 @@ void OutputTarget::checkNotInputs(const std::vector<std::string>& targets, const
   }
   if (identities.empty()) return;
   std::sort(identities.begin(), identities.end());
-  Cache cache;
-  for (const std::string& target : targets) {
-    const OutputTarget placement = of(target, &cache);
-    // The file that the output would write: the one a descriptor is open on, or the
-    // one a name leads to. Only a regular file can be an input that writing destroys;
-    // a device or a pipe is read and written as a stream.
-    struct stat info {};
-    const bool found = placement.kind == OwnDescriptor
-                           ? fstat(placement.descriptor, &info) == 0
-                           : fstatat(placement.directory->descriptor(), placement.name.c_str(), &info,
-                                     placement.kind == Direct ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
-    if (!found || !S_ISREG(info.st_mode)) continue;
-    const auto input = std::lower_bound(identities.begin(), identities.end(), Identity{info.st_dev, info.st_ino, 0});
-    if (input != identities.end() && input->device == info.st_dev && input->inode == info.st_ino) {
-      throw BadArgument("the same file as " + inputs[input->input] + ", an input of the command", target);
+  for (const OutputTarget& placement : targets) {
+    // The file that the output would write: the one it replaces as resolved, the one a
+    // descriptor is open on, or the one a /proc name leads to. Only a regular file can
+    // be an input that writing destroys; a device or a pipe is read and written as a
+    // stream.
+    EntryIdentity file = placement.found;
+    if (placement.kind != Replace) {
+      struct stat info {};
+      const bool open = placement.kind == OwnDescriptor
+                            ? fstat(placement.descriptor, &info) == 0
+                            : fstatat(placement.directory->descriptor(), placement.name.c_str(), &info, 0) == 0;
+      file = open ? EntryIdentity::of(info) : EntryIdentity{};
+    }
+    if (!file.exists || file.type != S_IFREG) continue;
+    const auto input = std::lower_bound(identities.begin(), identities.end(), Identity{file.device, file.inode, 0});
+    if (input != identities.end() && input->device == file.device && input->inode == file.inode) {
+      throw BadArgument("the same file as " + inputs[input->input] + ", an input of the command", placement.given);
     }
   }
 }
 
 void requireWritableDirectory(const Directory& directory, const std::string& target) {
+  // A removed directory (a working directory after rmdir) still opens and passes the
+  // access check, but takes no new entry: the kernel refuses the create as missing.
+  struct stat info {};
+  if (fstat(directory.descriptor(), &info) == 0 && info.st_nlink == 0) cannotCreate(ENOENT, target);
   // The reason is the one that creating the temporary file would give.
   if (faccessat(directory.descriptor(), ".", W_OK | X_OK, AT_EACCESS) != 0) cannotCreate(errno, target);
   // An append-only directory takes the temporary file but never gives it up.

@@ -10,8 +10,10 @@
 // /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N) is written through that
 // descriptor as it was when the program started.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +37,10 @@ class Directory {
   const std::string& path() const { return path_; }
   dev_t device() const { return device_; }
   ino_t inode() const { return inode_; }
+  // The same directory reached through the same mount: a bind mount shows a directory
+  // on a second mount, between which and the first no rename is possible. Where the
+  // system does not say which mount a descriptor is on, only the same object counts.
+  bool sameAs(const Directory& other) const;
   uid_t owner() const { return owner_; }
   // Sticky and writable by every user, as /tmp is: another user may have put entries
   // there.
@@ -46,9 +52,24 @@ class Directory {
   std::string path_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
+  std::uint64_t mount_ = 0;  // 0: not known
   uid_t owner_ = 0;
   bool shared_ = false;
   bool onProc_ = false;
+};
+
+// An entry of a directory as it was found at one moment: the file's device, inode and
+// type, or nothing under that name.
+struct EntryIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  mode_t type = 0;
+  bool exists = false;
+
+  static EntryIdentity of(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_mode & S_IFMT, true}; }
+  bool is(const struct stat& info) const {
+    return exists && device == info.st_dev && inode == info.st_ino && type == (info.st_mode & S_IFMT);
+  }
 };
 
 struct OutputTarget {
@@ -58,6 +79,12 @@ struct OutputTarget {
   std::shared_ptr<const Directory> directory;
   std::string name;
   int descriptor = -1;  // OwnDescriptor: the descriptor that the name stands for
+  // Replace: the entry as it was when the name was resolved. The output takes only
+  // the place of that file, or of nothing when the name was free: an entry changed
+  // since then (a name taken, another file, a directory or a link put there) is
+  // refused rather than replaced.
+  EntryIdentity found;
+  std::string given;  // the name as the command was given it, for messages
 
   // The last directory that a name's directory part led to, so that the many names
   // of one directory (the frames of an animation) walk it once and share its
@@ -82,8 +109,12 @@ struct OutputTarget {
   // descriptor counts.
   static void recordOpenDescriptors();
 
-  // Checks the targets of one command before the work that produces them, so that
-  // what OutputFile or the kernel would refuse is reported first: what of() refuses,
+  // Resolves and checks the targets of one command before the work that produces
+  // them, and returns their resolutions, in order, for the code that writes them: the
+  // names are never resolved again. A cache shared with an earlier call keeps its
+  // directory: the frames of an animation, counted only after decoding, are resolved
+  // in the directory held since the start. What OutputFile or the kernel would refuse
+  // is reported first: what of() refuses,
   // and IoFailure naming a target whose directory cannot be written or is immutable
   // or append-only, a name longer than its file system allows, an existing
   // directory, an immutable or append-only file, another user's file in a sticky
@@ -91,20 +122,20 @@ struct OutputTarget {
   // examined. BadArgument naming two targets that are one file (the same existing
   // file, through links and hard links, or the same name to be created), of which
   // only the last written would remain.
-  static void checkTargets(const std::vector<std::string>& targets);
+  static std::vector<OutputTarget> checkTargets(const std::vector<std::string>& targets, Cache* cache = nullptr);
 
   // Checks before the work that no target is one of the command's input files, which
   // writing it would destroy: BadArgument naming the target and the input when the
   // file that a target replaces, or the regular file that it writes directly (a
   // descriptor open on it, a name under /proc), is an input (the same device and
   // inode, through links and hard links).
-  static void checkNotInputs(const std::vector<std::string>& targets, const std::vector<std::string>& inputs);
+  static void checkNotInputs(const std::vector<OutputTarget>& targets, const std::vector<std::string>& inputs);
 };
 
 // IoFailure naming `target` ("cannot create the output file" and the reason) unless
-// temporaries can be made in `directory` and removed again: this user may write and
-// search it, and it is neither immutable nor append-only, where a temporary once made
-// could never be removed.
+// temporaries can be made in `directory` and removed again: it has not been removed,
+// this user may write and search it, and it is neither immutable nor append-only,
+// where a temporary once made could never be removed.
 void requireWritableDirectory(const Directory& directory, const std::string& target);
 
 // The path that reaches the entry `name` of `directory` whatever happened to the

@@ -39,7 +39,9 @@ class EdgeBreaker {
   // could have written throws CorruptStream, before any read outside the tables.
   CornerTable decompress(const std::vector<int>& clers, const std::vector<int>& handles);
   // The pipelines' decoder: reads both blocks at the stream's position and returns
-  // the triangles. The triangle count of the caller's header is not needed.
+  // the triangles. A positive triangleCount, from the caller's header, fixes the
+  // symbol count and bounds the handle list, which are checked before the blocks'
+  // code bytes are read; 0 or less checks neither.
   static TriangleList decode(int triangleCount, std::iostream& s);
 
   const std::vector<int>& getClers() const { return clers; }

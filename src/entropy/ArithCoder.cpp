@@ -124,7 +124,7 @@ void ArithCoder::encode(const std::vector<int>& values, bool withSign) {
   if (!*stream) throw IoFailure("arithmetic block: the stream refused " + std::to_string(code.size() + 8) + " bytes");
 }
 
-std::vector<int> ArithCoder::decode(bool withSign) {
+std::vector<int> ArithCoder::decode(bool withSign, const CountCheck& checkCount) {
   std::iostream& s = *stream;
   const std::string where = describeAt("arithmetic block", s.tellg());
 
@@ -141,6 +141,11 @@ std::vector<int> ArithCoder::decode(bool withSign) {
     throw CorruptStream(where + ": " + std::to_string(count) + " values cannot fit in " +
                         std::to_string(byteLength) + " code bytes");
   }
+  if (byteLength > maxCodeBytes(count)) {
+    throw CorruptStream(where + ": " + std::to_string(count) + " values need at most " +
+                        std::to_string(maxCodeBytes(count)) + " code bytes, not " + std::to_string(byteLength));
+  }
+  if (checkCount) checkCount(count);
 
   code.clear();
   readExactly(s, byteLength, code, where + ": code bytes");
@@ -194,8 +199,8 @@ void ArithCoder::encode(const std::vector<int>& values, std::iostream& s, bool w
   s.flush();
 }
 
-std::vector<int> ArithCoder::decode(std::iostream& s, bool withSign) {
-  return ArithCoder(s, kBlockHistoryBits, kBlockPositionContexts).decode(withSign);
+std::vector<int> ArithCoder::decode(std::iostream& s, bool withSign, const CountCheck& checkCount) {
+  return ArithCoder(s, kBlockHistoryBits, kBlockPositionContexts).decode(withSign, checkCount);
 }
 
 }  // namespace meshcodec

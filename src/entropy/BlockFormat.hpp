@@ -1,7 +1,8 @@
 #pragma once
 // Facts about the entropy sub-streams that their writers and readers must share: the
 // parameters every arithmetic block is coded with, the framing of the block, the
-// bound a genuine block puts on its count, and the little-endian field images.
+// bounds a genuine block puts on its count and its length, and the little-endian
+// field images.
 
 #include <cstdint>
 #include <istream>
@@ -33,6 +34,25 @@ constexpr std::int32_t kMinCodeBytes = 4;
 // than 296 bins, and so values (each has at least one bin), per code byte. Blocks of
 // zeros come close (about 290); 320 leaves a margin for slips in this argument.
 constexpr std::int64_t kMaxValuesPerCodeByte = 320;
+
+// Upper bound on the code bytes of a genuine block per value, the other direction.
+// A value has at most 68 bins: 9 unary, then, for a magnitude up to 2^31 - 1, at most
+// 27 Exp-Golomb prefix bins, their closing 0, 30 suffix bins, and a sign bin. Every
+// code bit comes from one doubling of the range (written at once or owed), and the
+// coder doubles while the range is at most 2^29. The first bin halves 2^31 to 2^30;
+// from then on the range before a bin lies in (2^29, 2^30], so the lighter share
+// floor(range/1024) * 19 is at least 2^19 * 19 > 2^23, and the heavier one at least
+// half the range, above 2^28. Whichever symbol comes, the range is above 2^23 and six
+// doublings take it past 2^29: a bin costs at most 6 bits (the exact worst,
+// log2(1024/19), is 5.75), a value at most 68 * 6 = 408 bits = 51 bytes. The 30
+// termination bits and the last byte's padding add at most 4 bytes to the block.
+// Costly values come nowhere near: greedily choosing each free bin against its model
+// gives about 6 bytes per value. 56 leaves a margin for slips in this argument.
+constexpr std::int64_t kMaxCodeBytesPerValue = 56;
+
+inline std::int64_t maxCodeBytes(std::int64_t count) {
+  return kMinCodeBytes + kMaxCodeBytesPerValue * count;
+}
 
 inline void putLE32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));

@@ -1,10 +1,13 @@
 #include "geometry/AnchoredLaplacian.hpp"
 
 #include <Eigen/SparseCholesky>
+#include <cstdint>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "common/CodecError.hpp"
+#include "entropy/ArithCoder.hpp"
 
 namespace meshcodec {
 
@@ -61,6 +64,15 @@ void checkAnchorList(const AnchorList& anchors, int n, CodingSide side) {
     }
     isAnchor[id] = 1;
   }
+}
+
+AnchorList readAnchorIds(std::iostream& s, int n) {
+  return ArithCoder::decode(s, false, [n](std::int32_t count) {
+    if (count > n) {
+      throw CorruptStream("geometry: anchor block holds " + std::to_string(count) + " entries, more than the " +
+                          std::to_string(n) + " vertices");
+    }
+  });
 }
 
 Eigen::SparseMatrix<double> buildAnchoredLaplacian(const NeighborTable& table,

@@ -6,6 +6,7 @@
 
 #include <Eigen/Core>
 #include <Eigen/SparseCore>
+#include <iosfwd>
 
 #include "geometry/NeighborTable.hpp"
 #include "mesh/MeshTypes.hpp"
@@ -19,6 +20,11 @@ enum class CodingSide { Encoder, Decoder };
 // Every anchor id in 0 .. n-1 and none repeated; n >= 0. Throws CorruptStream on the
 // decoder side, where the list was read from a stream, and Misuse on the encoder side.
 void checkAnchorList(const AnchorList& anchors, int n, CodingSide side);
+
+// Reads the anchor id block (no sign bin) of a mesh of n vertices. Distinct ids below
+// n are at most n, so a block announcing more throws CorruptStream before its code
+// bytes are read; the ids themselves are left to checkAnchorList.
+AnchorList readAnchorIds(std::iostream& s, int n);
 
 // table: n lists (the neighbour table); anchors: a distinct ids in 0 .. n-1.
 // Returns L, (n + a) x n: row i < n holds -deg_i at column i and +1 at every entry

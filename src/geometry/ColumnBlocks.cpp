@@ -1,5 +1,6 @@
 #include "geometry/ColumnBlocks.hpp"
 
+#include <cstdint>
 #include <iostream>
 #include <string>
 
@@ -24,12 +25,12 @@ Eigen::MatrixXd readColumnBlocks(std::iostream& s, Eigen::Index rows, int cols,
   // stream has delivered that much.
   std::vector<std::vector<int>> blocks;
   for (int c = 0; c < cols; ++c) {
-    blocks.push_back(ArithCoder::decode(s, true));
-    if (static_cast<Eigen::Index>(blocks.back().size()) < rows) {
-      throw CorruptStream("geometry: block of column " + std::to_string(c) + " holds " +
-                          std::to_string(blocks.back().size()) + " entries, " +
-                          std::to_string(rows) + " needed");
-    }
+    blocks.push_back(ArithCoder::decode(s, true, [c, rows](std::int32_t count) {
+      if (count != rows) {
+        throw CorruptStream("geometry: block of column " + std::to_string(c) + " holds " +
+                            std::to_string(count) + " entries, " + std::to_string(rows) + " needed");
+      }
+    }));
   }
   Eigen::MatrixXd D(rows, cols);
   for (int c = 0; c < cols; ++c) {

@@ -15,10 +15,10 @@ namespace meshcodec {
 // nothing written, when an index is saturated.
 void writeColumnBlocks(const std::vector<std::vector<int>>& indices, std::iostream& s);
 
-// Reads cols blocks of at least rows indices each and returns their first rows
-// entries through dequantizer, rows x cols; entries beyond rows are not used. A
-// shorter block throws CorruptStream. Nothing of size rows is allocated before the
-// blocks prove they hold that many entries.
+// Reads cols blocks of rows indices each and returns them through dequantizer, rows x
+// cols. A block of another count throws CorruptStream before its code bytes are read.
+// Nothing of size rows is allocated before the blocks prove they hold that many
+// entries.
 Eigen::MatrixXd readColumnBlocks(std::iostream& s, Eigen::Index rows, int cols,
                                  const std::function<double(int)>& dequantizer);
 

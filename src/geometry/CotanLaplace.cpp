@@ -102,7 +102,7 @@ Eigen::MatrixXd CotanLaplace::decode(const TriangleList& tris, std::iostream& s,
   }
   const Eigen::MatrixXd shape = Laplace::decode(tris, s, q, n, 3);
   // The system is built from this second copy of the anchor list.
-  const AnchorList anchors = ArithCoder::decode(s, false);
+  const AnchorList anchors = readAnchorIds(s, n);
   checkAnchorList(anchors, n, CodingSide::Decoder);
   const Eigen::MatrixXd D = readDequantizedColumns(
       s, q, static_cast<Eigen::Index>(n) + static_cast<Eigen::Index>(anchors.size()), cols);

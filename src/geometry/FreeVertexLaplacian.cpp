@@ -1,6 +1,7 @@
 #include "geometry/FreeVertexLaplacian.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "entropy/ArithCoder.hpp"
 #include "geometry/AnchoredLaplacian.hpp"
 #include "geometry/Quantizer.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
@@ -99,15 +101,15 @@ void writeAnchorBlocks(Eigen::MatrixXd& V, const AnchorList& anchors, float q, b
 
 AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols) {
   AnchorBlocks blocks;
-  blocks.anchors = ArithCoder::decode(s, false);
+  blocks.anchors = readAnchorIds(s, n);
   checkAnchorList(blocks.anchors, n, CodingSide::Decoder);
-  blocks.coords = ArithCoder::decode(s, true);
-  const size_t needed = blocks.anchors.size() * static_cast<size_t>(cols);
-  if (blocks.coords.size() < needed) {
-    throw CorruptStream("geometry: anchor coordinate block holds " +
-                        std::to_string(blocks.coords.size()) + " entries, " +
-                        std::to_string(needed) + " needed");
-  }
+  const std::int64_t needed = static_cast<std::int64_t>(blocks.anchors.size()) * cols;
+  blocks.coords = ArithCoder::decode(s, true, [needed](std::int32_t count) {
+    if (count != needed) {
+      throw CorruptStream("geometry: anchor coordinate block holds " + std::to_string(count) + " entries, " +
+                          std::to_string(needed) + " needed");
+    }
+  });
   return blocks;
 }
 
@@ -126,7 +128,7 @@ void placeAnchorRows(const AnchorBlocks& blocks, float q, Eigen::MatrixXd& W) {
       // overflows the float range would reach the output as inf.
       if (!std::isfinite(value)) {
         throw CorruptStream("geometry: anchor " + std::to_string(k) + " coordinate " + std::to_string(c) +
-                            ": index " + std::to_string(index) + " times the step " + std::to_string(q) +
+                            ": index " + std::to_string(index) + " times the step " + formatNumber(q) +
                             " overflows");
       }
       W(blocks.anchors[k], c) = value;

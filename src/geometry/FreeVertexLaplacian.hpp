@@ -67,11 +67,12 @@ void writeAnchorBlocks(Eigen::MatrixXd& V, const AnchorList& anchors, float q, b
 // What the decoders read ahead of the free rows.
 struct AnchorBlocks {
   AnchorList anchors;
-  std::vector<int> coords;  // at least a x cols entries, entry k + c * a
+  std::vector<int> coords;  // a x cols entries, entry k + c * a
 };
 
 // Reads the two blocks of writeAnchorBlocks for n vertices and cols columns. Throws
-// CorruptStream for ids out of range or repeated, or fewer than a x cols coordinates.
+// CorruptStream for ids out of range or repeated, more ids than vertices, or other
+// than a x cols coordinates.
 AnchorBlocks readAnchorBlocks(std::iostream& s, int n, int cols);
 
 // W(anchors[k], c) = the dequantized coordinate k + c * a. W is n x cols. Throws

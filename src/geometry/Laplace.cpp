@@ -64,7 +64,7 @@ Eigen::MatrixXd Laplace::getCoefficients(const Eigen::MatrixXd& D, CodingSide si
 Eigen::MatrixXd Laplace::decode(const TriangleList& tris, std::iostream& s, float q, int n,
                                 int cols) {
   if (n < 0) throw CorruptStream("geometry: vertex count " + std::to_string(n) + " is negative");
-  const AnchorList anchors = ArithCoder::decode(s, false);
+  const AnchorList anchors = readAnchorIds(s, n);
   // The column blocks are read before the anchors are checked and the system is
   // built: each must hold n + a entries, which bounds n by the bytes present before
   // anything of that size is allocated.

@@ -28,8 +28,12 @@ namespace {
 std::regex compileMask(const std::string& regexMask) {
   try {
     return std::regex(regexMask, std::regex::ECMAScript);
-  } catch (const std::regex_error& e) {
-    throw BadArgument("invalid regular expression '" + regexMask + "': " + e.what());
+  } catch (const std::regex_error&) {
+    // The library's text differs between libraries and may name a parenthesis that is
+    // not there, as for the shell pattern *.obj; what a user needs is the form wanted.
+    throw BadArgument("invalid regular expression '" + regexMask +
+                      "': frame names are matched by a regular expression, such as '.*\\.obj' for the names "
+                      "that end in .obj");
   }
 }
 
@@ -115,30 +119,27 @@ void DynamicMeshObjLoader::loadVertices(const ObjInput& input, const std::string
                                         Eigen::VectorXd& x, Eigen::VectorXd& y,
                                         Eigen::VectorXd& z) const {
   const Eigen::Index vertexCount = x.size();
-  // Every vertex line counts, wherever it stands, as in frame 0; lines past the
-  // expected count are only counted, for the message.
-  long long lines = 0;
+  // Every vertex line counts, wherever it stands, as in frame 0. The reader counted
+  // them; lines past the expected count, and the face lines after the last vertex
+  // line read, are not visited.
+  const long long lines = input.vertexLines;
+  long long read = 0;
   const std::string_view text = input.text;
   const bool tabs = mayHoldTabs(text);
   forEachObjLine(text, input.skipped, [&](std::string_view line, long long lineNumber) {
-    if (!isVertexLine(line)) return;
-    if (lines < vertexCount) {
-      double xyz[3];
-      const LineFault fault = parseVertexLine(line, xyz, tabs);
-      if (fault.kind != TextFault::None) {
-        throw MalformedObj(
-            "line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false),
-            fileName);
-      }
-      if (accepted == Coordinates::Finite && !allFinite(xyz)) {
-        throw OutOfDomain("line " + std::to_string(lineNumber) + ": " + describeNonFinite(xyz),
-                          fileName);
-      }
-      x[lines] = xyz[0];
-      y[lines] = xyz[1];
-      z[lines] = xyz[2];
+    if (!isVertexLine(line)) return true;
+    double xyz[3];
+    const LineFault fault = parseVertexLine(line, xyz, tabs);
+    if (fault.kind != TextFault::None) {
+      throw MalformedObj("line " + std::to_string(lineNumber) + ": " + describeLineFault(fault, false), fileName);
     }
-    ++lines;
+    if (accepted == Coordinates::Finite && !allFinite(xyz)) {
+      throw OutOfDomain("line " + std::to_string(lineNumber) + ": " + describeNonFinite(xyz), fileName);
+    }
+    x[read] = xyz[0];
+    y[read] = xyz[1];
+    z[read] = xyz[2];
+    return ++read < vertexCount;
   });
   if (lines != vertexCount) {
     throw MalformedObj("frame has " + std::to_string(lines) + " vertex lines, but frame 0 has " +

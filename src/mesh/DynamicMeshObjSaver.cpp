@@ -59,25 +59,37 @@ std::vector<std::string> DynamicMeshObjSaver::frameFileNames(int frames) const {
 void DynamicMeshObjSaver::Save(const DynamicMesh& mesh) const {
   // The matrix may have been replaced after construction, so its rows and not the
   // mesh's frame count say how many frames there are.
+  Save(OutputTarget::checkTargets(frameFileNames(static_cast<int>(mesh.getVertices().rows() / 3))), mesh);
+}
+
+void DynamicMeshObjSaver::Save(std::vector<OutputTarget> frameFiles, const DynamicMesh& mesh) const {
   const AnimationMatrix& v = mesh.getVertices();
   const Eigen::Index frames = v.rows() / 3;
+  if (static_cast<std::size_t>(frames) != frameFiles.size()) {
+    throw Misuse(std::to_string(frameFiles.size()) + " frame files for " + std::to_string(frames) + " frames", prefix);
+  }
   // Rows f, F + f and 2F + f are contiguous in the row-major matrix.
-  Save(static_cast<int>(frames), v.cols(), mesh.getTriangles(), [&](int f) {
+  Save(std::move(frameFiles), v.cols(), mesh.getTriangles(), [&](int f) {
     return FramePositions{v.row(f).data(), v.row(frames + f).data(), v.row(2 * frames + f).data()};
   });
 }
 
 void DynamicMeshObjSaver::Save(int frames, Eigen::Index vertexCount, const TriangleList& triangles,
                                const std::function<FramePositions(int frame)>& positionsOf) const {
+  Save(OutputTarget::checkTargets(frameFileNames(frames)), vertexCount, triangles, positionsOf);
+}
+
+void DynamicMeshObjSaver::Save(std::vector<OutputTarget> frameFiles, Eigen::Index vertexCount,
+                               const TriangleList& triangles,
+                               const std::function<FramePositions(int frame)>& positionsOf) const {
   std::string name = prefix;  // the frame being written, for an allocation failure
   try {
-    OutputTarget::checkTargets(frameFileNames(frames));
     // Grown as frames are written rather than reserved for the count a file states.
     CommitGroup frameSet;
-    for (int f = 0; f < frames; ++f) {
-      name = frameFileName(f);
-      OutputFile& file = frameSet.add(name);
-      saveVertices(file.stream(), vertexCount, positionsOf(f));
+    for (std::size_t f = 0; f < frameFiles.size(); ++f) {
+      name = frameFiles[f].given;
+      OutputFile& file = frameSet.add(std::move(frameFiles[f]));
+      saveVertices(file.stream(), vertexCount, positionsOf(static_cast<int>(f)));
       saveTriangles(file.stream(), triangles);
       file.close();  // frees the file's buffer
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/OutputTarget.hpp"
 #include "mesh/DynamicMesh.hpp"
 
 namespace meshcodec {
@@ -26,6 +27,9 @@ class DynamicMeshObjSaver {
 
   // Writes frames 0 .. rows/3 - 1 of the animation matrix.
   void Save(const DynamicMesh& mesh) const;
+  // The same into the frame files that the command's checks resolved the names of
+  // those frames to (OutputTarget::checkTargets), one per frame.
+  void Save(std::vector<OutputTarget> frameFiles, const DynamicMesh& mesh) const;
 
   // Writes frames 0 .. frames - 1 in order, frame f with the vertexCount positions
   // that positionsOf(f) returns (valid until the next call), so that a frame can be
@@ -37,6 +41,9 @@ class DynamicMeshObjSaver {
   // exception on the way is printed on standard output and ends Save, also without
   // replacing any file.
   void Save(int frames, Eigen::Index vertexCount, const TriangleList& triangles,
+            const std::function<FramePositions(int frame)>& positionsOf) const;
+  // The same into the frame files resolved by the command's checks, one per frame.
+  void Save(std::vector<OutputTarget> frameFiles, Eigen::Index vertexCount, const TriangleList& triangles,
             const std::function<FramePositions(int frame)>& positionsOf) const;
 
   // prefix, frame as at least five digits with leading zeros, suffix.

@@ -34,16 +34,19 @@ Mesh MeshObjLoader::Load() const {
   return parse(input);
 }
 
-Mesh MeshObjLoader::parse(std::string_view text) const { return parse(text, {}, false); }
+Mesh MeshObjLoader::parse(std::string_view text) const {
+  int faces = 0, vertices = 0;
+  getModelSize(text, faces, vertices);
+  return parse(text, {}, false, faces, vertices);
+}
 
 Mesh MeshObjLoader::parse(const ObjInput& input) const {
-  return parse(input.text, input.skipped, input.skippedLoneCarriageReturn);
+  return parse(input.text, input.skipped, input.skippedLoneCarriageReturn, lineCount(input.faceLines),
+               lineCount(input.vertexLines));
 }
 
 Mesh MeshObjLoader::parse(std::string_view text, const std::vector<SkippedLines>& skipped,
-                          bool skippedLoneCarriageReturn) const {
-  int faces = 0, vertices = 0;
-  getModelSize(text, faces, vertices);
+                          bool skippedLoneCarriageReturn, int faces, int vertices) const {
   // A file of lone carriage return line ends is one line, which cannot be both a
   // vertex line and a face line, so it always stops here.
   if (vertices == 0 || faces == 0) {
@@ -66,11 +69,15 @@ void MeshObjLoader::getModelSize(std::string_view text, int& faces, int& vertice
     if (isVertexLine(line)) ++vertexLines;
     if (isFaceLine(line)) ++faceLines;
   });
-  if (faceLines > INT_MAX || vertexLines > INT_MAX) {
+  faces = lineCount(faceLines);
+  vertices = lineCount(vertexLines);
+}
+
+int MeshObjLoader::lineCount(long long lines) const {
+  if (lines > INT_MAX) {
     throw MalformedObj("more than " + std::to_string(INT_MAX) + " vertex or face lines", fileName);
   }
-  faces = static_cast<int>(faceLines);
-  vertices = static_cast<int>(vertexLines);
+  return static_cast<int>(lines);
 }
 
 void MeshObjLoader::loadVertices(std::string_view text, const std::vector<SkippedLines>& skipped,

@@ -1,8 +1,8 @@
 #pragma once
 // Builds a Mesh from one OBJ file: the input of static encode and reindex and the
-// reference shape of animated encode. The file is read into memory once (a pipe or a
-// device, its vertex and face lines only); a counting pass sizes the mesh, then the
-// vertex lines and the face lines are converted.
+// reference shape of animated encode. The file's vertex and face lines are read into
+// memory once and counted as they are read, which sizes the mesh; then the vertex
+// lines and the face lines are converted.
 
 #include <string>
 #include <string_view>
@@ -28,7 +28,7 @@ class MeshObjLoader {
   // bytes; errors still name fileName.
   Mesh parse(std::string_view text) const;
   // The same on what readObjFile kept of a file: any text gives the same mesh or the
-  // same error through a regular file and through a pipe.
+  // same error as parse(text) on the whole of it.
   Mesh parse(const ObjInput& input) const;
 
   // Counts the face lines and the vertex lines of the whole text.
@@ -41,8 +41,10 @@ class MeshObjLoader {
   void loadTriangles(std::string_view text, const std::vector<SkippedLines>& skipped, Mesh& mesh) const;
 
  private:
-  Mesh parse(std::string_view text, const std::vector<SkippedLines>& skipped,
-             bool skippedLoneCarriageReturn) const;
+  Mesh parse(std::string_view text, const std::vector<SkippedLines>& skipped, bool skippedLoneCarriageReturn,
+             int faces, int vertices) const;
+  // A count of vertex or face lines as the mesh's int; MalformedObj beyond it.
+  int lineCount(long long lines) const;
 
   std::string fileName;
   Coordinates accepted;

@@ -53,9 +53,11 @@ char* putIndex(char* out, unsigned int corner) {
 
 MeshObjSaver::MeshObjSaver(std::string fileName) : fileName(std::move(fileName)) {}
 
+MeshObjSaver::MeshObjSaver(OutputTarget target) : fileName(target.given), resolved(std::move(target)) {}
+
 void MeshObjSaver::Save(const Mesh& mesh) const {
   try {
-    OutputFile file(fileName);
+    OutputFile file = resolved ? OutputFile(*resolved) : OutputFile(fileName);
     saveVertices(file.stream(), mesh);
     saveTriangles(file.stream(), mesh);
     file.commit();

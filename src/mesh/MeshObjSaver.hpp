@@ -3,16 +3,21 @@
 // lines (6 significant digits, as a stream writes a double by default) and face
 // lines (indices counted from 1) are written, so coordinates are rounded on saving.
 
+#include <optional>
 #include <ostream>
 #include <string>
 
+#include "common/OutputTarget.hpp"
 #include "mesh/Mesh.hpp"
 
 namespace meshcodec {
 
 class MeshObjSaver {
  public:
+  // The file is resolved when it is saved.
   explicit MeshObjSaver(std::string fileName);
+  // The file that the command's checks resolved its output name to.
+  explicit MeshObjSaver(OutputTarget target);
 
   // Writes the whole file or leaves an earlier file of that name untouched. An
   // output file that cannot be created or written throws IoFailure; any other
@@ -26,6 +31,7 @@ class MeshObjSaver {
 
  private:
   std::string fileName;
+  std::optional<OutputTarget> resolved;
 };
 
 }  // namespace meshcodec

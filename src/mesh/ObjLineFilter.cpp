@@ -12,11 +12,13 @@ ObjLineFilter::ObjLineFilter(ObjInput& input) : input(input) {
   input.text.clear();
   input.skipped.clear();
   input.skippedLoneCarriageReturn = false;
+  input.vertexLines = input.faceLines = 0;
 }
 
-void ObjLineFilter::keepLine() {
+void ObjLineFilter::keepLine(char keyword) {
   if (skippedRun > 0) input.skipped.push_back({input.text.size(), skippedRun});
   skippedRun = 0;
+  ++(keyword == 'f' ? input.faceLines : input.vertexLines);
   state = State::Keep;
 }
 
@@ -29,8 +31,12 @@ void ObjLineFilter::take(std::string_view bytes) {
     if (kept != npos) input.text.append(bytes.data() + kept, i - kept);
     kept = npos;
   };
+  // A line that starts at `at` is kept: its first bytes, in this piece, say so.
+  auto keptLineAt = [&](size_t at) {
+    return bytes[at] == 'f' || (bytes[at] == 'v' && at + 1 < bytes.size() && isBlank(bytes[at + 1]));
+  };
   auto keepFromHere = [&] {
-    keepLine();
+    keepLine(bytes[i]);
     if (kept == npos) kept = i;
   };
   while (i < bytes.size()) {
@@ -47,7 +53,7 @@ void ObjLineFilter::take(std::string_view bytes) {
         }
         break;
       case State::LineStart:
-        if (c == 'f' || (c == 'v' && i + 1 < bytes.size() && isBlank(bytes[i + 1]))) {
+        if (keptLineAt(i)) {
           keepFromHere();
           break;
         }
@@ -64,19 +70,30 @@ void ObjLineFilter::take(std::string_view bytes) {
         break;
       case State::AfterV:
         if (isBlank(c)) {
-          keepLine();
-          input.text += 'v';
+          keepLine('v');
+          input.text.append("v", 1);
           kept = i;
         } else {
           state = State::Skip;
         }
         break;
-      case State::Keep: {
-        const size_t end = bytes.find('\n', i);
-        i = end == npos ? bytes.size() : end + 1;
-        if (end != npos) state = State::LineStart;
+      case State::Keep:
+        // Nearly every line of a mesh is kept: the next line continues the run here,
+        // without a turn through the states, when it surely is kept too.
+        for (;;) {
+          const size_t end = bytes.find('\n', i);
+          if (end == npos) {
+            i = bytes.size();
+            break;
+          }
+          i = end + 1;
+          if (i == bytes.size() || !keptLineAt(i)) {
+            state = State::LineStart;
+            break;
+          }
+          ++(bytes[i] == 'f' ? input.faceLines : input.vertexLines);
+        }
         break;
-      }
       case State::Skip: {
         // The line is dropped, but a carriage return in it still tells how the file's
         // lines seem to end: one that another byte of the line follows is lone.

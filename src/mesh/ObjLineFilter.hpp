@@ -1,9 +1,8 @@
 #pragma once
-// What the OBJ reader keeps of a pipe or a device (see ObjInput), taken from the
-// stream's bytes piece by piece as they arrive. Each line is classified as
-// forEachObjLine, isVertexLine and isFaceLine classify it, from its first bytes, so
-// that a line that is not kept costs no memory however long it runs. NUL bytes are the
-// caller's to refuse.
+// What the OBJ reader keeps of a file (see ObjInput), taken from its bytes piece by
+// piece as they arrive. Each line is classified as forEachObjLine, isVertexLine and
+// isFaceLine classify it, from its first bytes, so that a line that is not kept costs
+// no memory however long it runs. NUL bytes are the caller's to refuse.
 
 #include <string_view>
 
@@ -21,7 +20,8 @@ class ObjLineFilter {
 
  private:
   enum class State { ByteOrderMark, LineStart, AfterV, Keep, Skip };
-  void keepLine();
+  // A kept line begins, with this first byte.
+  void keepLine(char keyword);
 
   ObjInput& input;
   State state = State::ByteOrderMark;

@@ -9,12 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
-#include <optional>
 #include <stdexcept>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #if !MESHCODEC_HAVE_DOUBLE_FROM_CHARS
 #include <locale.h>  // newlocale, locale_t
@@ -25,6 +24,7 @@
 #endif
 
 #include "common/CodecError.hpp"
+#include "common/InputFile.hpp"
 #include "mesh/ObjLineFilter.hpp"
 
 namespace meshcodec {
@@ -204,72 +204,84 @@ const char kLoneCarriageReturnNote[] =
 
 }  // namespace
 
+void KeptText::append(const char* bytes, size_t count) {
+  if (count == 0) return;
+  if (count > capacity_ - size_) {
+    if (count > SIZE_MAX - size_) throw std::length_error("KeptText::append");
+    const size_t needed = size_ + count;
+    if (needed > ceiling_) ceiling_ = SIZE_MAX;
+    // Doubling keeps the number of moves logarithmic; 64 KiB spares the first ones.
+    const size_t grown = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : std::max<size_t>(2 * capacity_, size_t{1} << 16);
+    const size_t capacity = std::max(needed, std::min(grown, ceiling_));
+    char* const data = static_cast<char*>(std::realloc(data_, capacity));
+    if (data == nullptr) throw std::bad_alloc();
+    data_ = data;
+    capacity_ = capacity;
+  }
+  std::memcpy(data_ + size_, bytes, count);
+  size_ += count;
+}
+
+void KeptText::release() {
+  std::free(data_);
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+}
+
 void readObjFile(const std::string& fileName, ObjInput& input) {
-  errno = 0;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
-                                                        &std::fclose);
-  if (!file) {
-    throw UnreadableInput(std::string("cannot open for reading: ") + std::strerror(errno),
-                          fileName);
-  }
-  std::string& text = input.text;
-  text.clear();
-  input.skipped.clear();
-  input.skippedLoneCarriageReturn = false;
+  const int descriptor = openInput(fileName);
+  if (descriptor < 0) throw UnreadableInput(systemReason("cannot open for reading", errno), fileName);
+  struct Closer {
+    int descriptor;
+    ~Closer() { ::close(descriptor); }
+  } closer{descriptor};
+  // Whatever the kind of file, its lines are classified as they arrive and only those
+  // that are read are kept, so that memory follows the vertex and face lines: a
+  // regular file may hold mostly other lines, or more bytes than memory, as a stream
+  // may. Its size only bounds the text.
+  ObjLineFilter filter(input);
   struct stat status;
-  const bool regular = fstat(fileno(file.get()), &status) == 0 && S_ISREG(status.st_mode);
-  // A file larger than a string can hold (1 GiB on 32-bit targets) is refused before
-  // its size is narrowed to size_t, which could wrap to a size that fits.
-  if (regular && static_cast<std::uintmax_t>(status.st_size) > text.max_size()) {
-    throw OutOfMemory(fileName);
-  }
-  // A regular file is read whole, into room reserved by its size, and its lines are
-  // split later in one pass per use. A pipe or a device may be larger than memory or
-  // never end: its lines are classified as they arrive, and only those that are read
-  // are kept.
-  std::optional<ObjLineFilter> filter;
-  if (!regular) filter.emplace(input);
+  const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+  input.text.expectAtMost(regular && static_cast<std::uintmax_t>(status.st_size) < SIZE_MAX
+                              ? static_cast<size_t>(status.st_size)
+                              : SIZE_MAX);
   char chunk[1 << 16];
   size_t total = 0;
   try {
-    if (regular && static_cast<size_t>(status.st_size) > text.capacity()) {
-      text.reserve(static_cast<size_t>(status.st_size));
-    }
-    while (const size_t n = std::fread(chunk, 1, sizeof chunk, file.get())) {
+    for (;;) {
+      const ssize_t n = readInput(descriptor, chunk, sizeof chunk);
+      // A directory opens on this platform and fails on the first read.
+      if (n < 0) throw UnreadableInput(systemReason("cannot read", errno), fileName);
+      if (n == 0) break;
+      const size_t got = static_cast<size_t>(n);
       // The NUL byte is looked for in each chunk while it is still in the cache: a
       // second pass over the whole text would cost a few percent of reading it.
-      if (const void* nul = std::memchr(chunk, 0, n)) {
-        std::string().swap(text);
+      if (const void* nul = std::memchr(chunk, 0, got)) {
+        input.text.release();
         refuseNul(fileName, total + static_cast<size_t>(static_cast<const char*>(nul) - chunk));
       }
-      total += n;
-      if (filter) filter->take(std::string_view(chunk, n));
-      else text.append(chunk, n);
+      total += got;
+      filter.take(std::string_view(chunk, got));
     }
   } catch (const std::bad_alloc&) {
-    // A file larger than memory, or a stream of more vertex and face lines than fit;
-    // what was read goes before the error is built.
-    std::string().swap(text);
+    // More vertex and face lines than fit; what was read goes before the error is built.
+    input.text.release();
     std::vector<SkippedLines>().swap(input.skipped);
     throw OutOfMemory(fileName);
   } catch (const std::length_error&) {
-    // More than a string can hold, from a stream whose size is not known beforehand.
-    std::string().swap(text);
+    // More than a size_t counts, which a 32-bit target reaches.
+    input.text.release();
     std::vector<SkippedLines>().swap(input.skipped);
     throw OutOfMemory(fileName);
   }
-  // A directory opens on this platform and fails on the first read.
-  if (std::ferror(file.get())) {
-    throw UnreadableInput(std::string("cannot read: ") + std::strerror(errno), fileName);
-  }
-  if (filter) filter->finish();
+  filter.finish();
 }
 
 TextFault toDouble(std::string_view text, double& value, size_t* end) {
   // Fast path for plain decimal numbers (optional '-', digits, point, exponent): the
   // correctly rounded result of readDecimal is strtod's as long as it lies strictly
   // inside the normal range. Everything else (a '+' sign, hexadecimal, inf, nan,
-  // results near the range limits, no number) is left to std::stod itself.
+  // results near the range limits, no number) is left to strtod itself.
   const size_t begin = skipCSpace(text);
   const char* first = text.data() + begin;
   const char* last = text.data() + text.size();
@@ -288,16 +300,18 @@ TextFault toDouble(std::string_view text, double& value, size_t* end) {
       }
     }
   }
-  try {
-    size_t used = 0;
-    value = std::stod(std::string(text), &used);
-    if (end) *end = used;
-    return TextFault::None;
-  } catch (const std::invalid_argument&) {
-    return TextFault::NoNumber;
-  } catch (const std::out_of_range&) {
-    return TextFault::OutOfRange;
-  }
+  const std::string copy(text);  // terminated, and cut at a NUL as std::stod cuts it
+  char* numberEnd = nullptr;
+  errno = 0;
+  const double v = std::strtod(copy.c_str(), &numberEnd);
+  if (numberEnd == copy.c_str()) return TextFault::NoNumber;
+  // strtod reports both ends of the range alike. An underflow keeps the subnormal or
+  // zero that it gives, as the writer prints such values and must read them back;
+  // only a number beyond the largest double, given as an infinity, is refused.
+  if (errno == ERANGE && std::isinf(v)) return TextFault::OutOfRange;
+  value = v;
+  if (end) *end = static_cast<size_t>(numberEnd - copy.c_str());
+  return TextFault::None;
 }
 
 TextFault toUnsignedLong(std::string_view text, unsigned long& value, size_t* end) {
@@ -378,9 +392,7 @@ std::string loneCarriageReturnNote(std::string_view text, bool skippedLoneCarria
 std::string describeNonFinite(const double xyz[3]) {
   int k = 0;
   while (k < 2 && std::isfinite(xyz[k])) ++k;
-  char value[kMaxFormattedDouble];
-  return "vertex coordinate " + std::to_string(k + 1) + " is not finite: " +
-         std::string(value, formatDouble(value, xyz[k]));
+  return "vertex coordinate " + std::to_string(k + 1) + " is not finite: " + formatNumber(xyz[k]);
 }
 
 char* formatDouble(char* out, double v) {
@@ -396,6 +408,11 @@ char* formatDouble(char* out, double v) {
   // which is what std::ostream's default double output produces; it is several
   // times faster than going through a stream or snprintf.
   return std::to_chars(out, out + kMaxFormattedDouble, v, std::chars_format::general, 6).ptr;
+}
+
+std::string formatNumber(double v) {
+  char text[kMaxFormattedDouble];
+  return std::string(text, formatDouble(text, v));
 }
 
 }  // namespace meshcodec

@@ -1,15 +1,17 @@
 #pragma once
 // The line rules and number conversions of the OBJ subset, shared by every reader and
 // writer of OBJ text (single meshes and animation frames), so that they all split,
-// convert and format alike. Readers work on the file's text held in memory (of a
-// stream, its vertex and face lines only) and report faults as values; the caller
-// adds the file name and line number.
+// convert and format alike. Readers work on the file's vertex and face lines held in
+// memory and report faults as values; the caller adds the file name and line number.
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace meshcodec {
@@ -21,38 +23,81 @@ struct SkippedLines {
   long long count;
 };
 
-// An OBJ file as the readers take it. From a regular file, its whole content. From a
-// pipe or a device, whose size is not known and which may never end, only the vertex
-// and face lines (without the blanks before them), with the other lines before each
-// counted in `skipped`, in order of `at` (see ObjLineFilter), so that memory grows
-// with the lines that are read and every kept line keeps its number.
+// The bytes that a reader keeps, appended at the end of one block that grows by
+// realloc, for which the C library moves a large block's pages rather than copying
+// them: a text kept piece by piece, of a size not known beforehand, then costs about
+// what one block reserved at its final size does.
+class KeptText {
+ public:
+  KeptText() = default;
+  ~KeptText() { std::free(data_); }
+  KeptText(const KeptText&) = delete;
+  KeptText& operator=(const KeptText&) = delete;
+
+  // std::bad_alloc when the block cannot grow, std::length_error beyond size_t.
+  void append(const char* bytes, size_t count);
+  // Empties the text and keeps the block, for the next file.
+  void clear() { size_ = 0; }
+  // Empties the text and frees the block.
+  void release();
+  // The text will hold at most this many bytes (a regular file's size), so the block
+  // grows no further: one of exactly a file's size is what its text needs when every
+  // line is kept. Beyond it, should the file grow meanwhile, growth doubles again.
+  void expectAtMost(size_t bytes) { ceiling_ = bytes; }
+  size_t size() const { return size_; }
+  operator std::string_view() const { return {data_, size_}; }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  size_t ceiling_ = SIZE_MAX;
+};
+
+// An OBJ file as the readers take it: its vertex and face lines (without the blanks
+// before them), with the other lines before each counted in `skipped`, in order of
+// `at` (see ObjLineFilter), so that memory grows with the lines that are read, whatever
+// the file's size or kind, and every kept line keeps its number. The readers make of
+// it what they make of the whole file's text.
 struct ObjInput {
-  std::string text;
+  KeptText text;
   std::vector<SkippedLines> skipped;
   // A skipped line held a carriage return that no line feed follows.
   bool skippedLoneCarriageReturn = false;
+  // The kept lines of each kind, counted as they were kept, which spares the readers
+  // a pass over the text to size the mesh.
+  long long vertexLines = 0;
+  long long faceLines = 0;
 };
 
-// Replaces input by the file's content, reusing its storage, so that a run of frame
-// files is read without a fresh allocation per frame. UnreadableInput naming the file
-// when it cannot be opened or read; MalformedObj naming it at its first NUL byte, as
-// binary files hold: it is not OBJ text. Nothing past that byte is read.
+// Replaces input by what is kept of the file, reusing its storage, so that a run of
+// frame files is read without a fresh allocation per frame. The file is opened by
+// openInput, so that a name of a descriptor is read through it. UnreadableInput naming
+// the file when it cannot be opened or read; MalformedObj naming it at its first NUL
+// byte, as binary files hold: it is not OBJ text. Nothing past that byte is read.
 void readObjFile(const std::string& fileName, ObjInput& input);
 
 // A blank separates the fields of vertex and face lines: a space or a tab.
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The lines of text from byte start on, numbered after number; see forEachObjLine.
+// False once a visit has asked to stop.
 template <typename Visit>
-void forEachObjLineFrom(std::string_view text, size_t start, long long& number, Visit& visit) {
+bool forEachObjLineFrom(std::string_view text, size_t start, long long& number, Visit& visit) {
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     size_t first = start;
     while (first < end && isBlank(text[first])) ++first;
-    visit(text.substr(first, end - first), ++number);
+    const std::string_view line = text.substr(first, end - first);
+    if constexpr (std::is_void_v<decltype(visit(line, number))>) {
+      visit(line, ++number);
+    } else if (!visit(line, ++number)) {
+      return false;
+    }
     start = end + 1;
   }
+  return true;
 }
 
 // Calls visit(line, lineNumber) for each line of text: a line ends at a line feed,
@@ -60,13 +105,14 @@ void forEachObjLineFrom(std::string_view text, size_t start, long long& number, 
 // line feed is still a line; nothing follows a final line feed. Numbers start at 1,
 // and the lines of `skipped` are counted where they stood but not visited.
 // Blanks before a line's first other character are not part of the line, and a
-// UTF-8 byte order mark at the start of text belongs to no line.
+// UTF-8 byte order mark at the start of text belongs to no line. A visit that returns
+// false ends the walk.
 template <typename Visit>
 void forEachObjLine(std::string_view text, const std::vector<SkippedLines>& skipped, Visit&& visit) {
   long long number = 0;
   size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   for (const SkippedLines& run : skipped) {
-    forEachObjLineFrom(text.substr(0, run.at), start, number, visit);
+    if (!forEachObjLineFrom(text.substr(0, run.at), start, number, visit)) return;
     start = std::max(start, run.at);
     number += run.count;
   }
@@ -94,10 +140,12 @@ enum class TextFault {
   Negative,      // a face corner's index with a minus sign: a relative index
 };
 
-// Same value and same fault as std::stod on the same text: leading white space,
-// sign, decimal and hexadecimal forms, inf and nan, anything after the number
-// ignored; results that overflow or underflow into the subnormals are OutOfRange.
-// Without a fault, *end (when given) is where the number ends, as stod's idx.
+// The value that strtod gives on the same text (up to a NUL byte): leading white
+// space, sign, decimal and hexadecimal forms, inf and nan, anything after the number
+// ignored. A text without a number is NoNumber, and one beyond the largest double is
+// OutOfRange; one below the smallest normal double is the subnormal or zero that
+// strtod rounds it to, as the writer prints such values. Without a fault, *end (when
+// given) is where the number ends.
 TextFault toDouble(std::string_view text, double& value, size_t* end = nullptr);
 
 // Same value and same fault as std::stoul(text, nullptr, 10): a '-' sign negates in
@@ -164,5 +212,8 @@ constexpr int kMaxFormattedDouble = 24;
 // shorter of the fixed and exponent forms as %g chooses it, "-0", "nan", "-nan",
 // "inf") and returns the end; nothing is terminated.
 char* formatDouble(char* out, double v);
+
+// v as formatDouble writes it, for the numbers that messages show: "0.01", "-1e+30".
+std::string formatNumber(double v);
 
 }  // namespace meshcodec

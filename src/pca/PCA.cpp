@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,16 +15,11 @@
 #include "entropy/BlockFormat.hpp"
 #include "entropy/DirectCoder.hpp"
 #include "geometry/Quantizer.hpp"
+#include "mesh/ObjText.hpp"
 
 namespace meshcodec {
 
 namespace {
-
-std::string describe(float value) {
-  std::ostringstream text;
-  text << value;
-  return text.str();
-}
 
 // A saturated index has lost the value, so the precision is too small for this
 // animation rather than the data being coded. column -1 is the mean.
@@ -163,7 +157,7 @@ Eigen::MatrixXd PCA::getCoef(int k) const {
 
 void PCA::encode(std::iostream& s, int k, float q) {
   if (!(q > 0.0f) || !std::isfinite(q)) {
-    throw BadArgument("PCA: precision " + describe(q) + " is not a positive number");
+    throw BadArgument("PCA: precision " + formatNumber(q) + " is not a positive number");
   }
   if (k < 0) throw BadArgument("PCA: " + std::to_string(k) + " bases");
   const Eigen::Index rows = mean.size();
@@ -175,7 +169,7 @@ void PCA::encode(std::iostream& s, int k, float q) {
   // columns' in double and then narrowed.
   steps[0] = q / static_cast<float>(centeredT.rows());
   if (!(steps[0] > 0.0f)) {
-    throw BadArgument("PCA: precision " + describe(q) + " vanishes over " +
+    throw BadArgument("PCA: precision " + formatNumber(q) + " vanishes over " +
                       std::to_string(centeredT.rows()) + " vertices");
   }
   // A column whose coefficients are all zero gets the step +inf, as the format
@@ -212,13 +206,23 @@ void PCA::encode(std::iostream& s, int k, float q) {
   for (const std::vector<int>& d : columns) ArithCoder::encode(d, s, true);
 }
 
-PCA::PCA(std::iostream& s, int bases) {
+PCA::PCA(std::iostream& s, int bases, int statedFrames) {
   if (bases < 0 || bases == INT_MAX) {
     throw CorruptStream("PCA sub-stream: " + std::to_string(bases) + " basis vectors");
   }
   const std::vector<float> steps = DirectCoder::decode(s, bases + 1);
   const std::string meanBlock = describeAt("PCA sub-stream: mean block", s.tellg());
-  const std::vector<int> m = ArithCoder::decode(s, true);
+  ArithCoder::CountCheck meanCount;
+  if (statedFrames > 0) {
+    meanCount = [&meanBlock, statedFrames](std::int32_t count) {
+      const std::int64_t rows = 3 * std::int64_t{statedFrames};
+      if (count != rows) {
+        throw CorruptStream(meanBlock + ": " + std::to_string(count) + " entries, not the " + std::to_string(rows) +
+                            " of " + std::to_string(statedFrames) + " frames");
+      }
+    };
+  }
+  const std::vector<int> m = ArithCoder::decode(s, true, meanCount);
   const Eigen::Index rows = static_cast<Eigen::Index>(m.size());
   if (rows % 3 != 0 || rows < 6) {
     throw CorruptStream(meanBlock + ": " + std::to_string(rows) +
@@ -239,11 +243,11 @@ PCA::PCA(std::iostream& s, int bases) {
   for (int j = 0; j < bases; ++j) {
     const std::string block =
         describeAt("PCA sub-stream: basis column " + std::to_string(j), s.tellg());
-    const std::vector<int> d = ArithCoder::decode(s, true);
-    if (static_cast<Eigen::Index>(d.size()) != rows) {
-      throw CorruptStream(block + ": " + std::to_string(d.size()) + " entries, not " +
-                          std::to_string(rows));
-    }
+    const std::vector<int> d = ArithCoder::decode(s, true, [&block, rows](std::int32_t count) {
+      if (count != rows) {
+        throw CorruptStream(block + ": " + std::to_string(count) + " entries, not " + std::to_string(rows));
+      }
+    });
     columns.resize(columns.size() + static_cast<size_t>(rows), 0.0);
     double* out = columns.data() + static_cast<size_t>(j) * static_cast<size_t>(rows);
     const float step = steps[static_cast<size_t>(j) + 1];

@@ -30,8 +30,10 @@ class PCA {
   // Decoder: reads the PCA sub-stream of `bases` columns at the stream's read
   // position. CorruptStream for a negative k, a mean block that is not 3F entries
   // with F >= 2, k > 3F, a basis block that is not 3F entries, a step that cannot
-  // have been written, or a truncated block.
-  PCA(std::iostream& s, int bases);
+  // have been written, or a truncated block. A positive statedFrames, from the
+  // caller's header, is F; otherwise F follows from the mean block. Block counts are
+  // checked before their code bytes are read.
+  PCA(std::iostream& s, int bases, int statedFrames = 0);
 
   // Writes the sub-stream for the k basis vectors of largest eigenvalue with
   // precision q and returns the V x k coefficients: column j belongs to basis column

@@ -156,22 +156,30 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
   if (MESHCODEC_ADDRESS_SANITIZER) GTEST_SKIP() << "address-space limits do not apply under AddressSanitizer";
   // Under a limit of tens of MB, a stream that never ends is read up to its first
   // fault; one whose lines are all read, or whose counts ask for more, until memory
-  // runs out.
+  // runs out. A regular file far larger than the limit is read as a stream is.
   const std::string frames = testing::makeTempDir("cli-frames");
   std::ofstream(frames + "/f0.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
-  // A sparse regular file: a device or FIFO frame is refused before it is read.
+  // Sparse regular files: a device or FIFO frame is refused before it is read.
   std::ofstream(frames + "/f1.obj").close();
   std::filesystem::resize_file(frames + "/f1.obj", 1ull << 30);
-  // Headers of a tetrahedron whose first arithmetic block announces 2^31 - 1 bytes.
-  std::string block(8, '\0'), tetrahedron(8, '\0'), animation(16, '\0');
+  std::ofstream(frames + "/vertex.obj") << "v 1 2 3\n";
+  std::filesystem::resize_file(frames + "/vertex.obj", 1ull << 32);
+  // Headers of a mesh of 2^31 - 1 triangles whose symbol block announces as many
+  // symbols as it has in 2^31 - 1 bytes: no count rules them out.
+  std::string block(8, '\0'), counts(8, '\0'), animation(16, '\0');
+  testing::setInt32At(block, 0, INT32_MAX - 1);
   testing::setInt32At(block, 4, INT32_MAX);
-  testing::setInt32At(tetrahedron, 0, 4);
-  testing::setInt32At(tetrahedron, 4, 4);
+  testing::setInt32At(counts, 0, INT32_MAX);
+  testing::setInt32At(counts, 4, 4);
   testing::setInt32At(animation, 0, 1);
   testing::setInt32At(animation, 4, 2);
   testing::setFloatAt(animation, 12, 1.0f);
-  std::ofstream(frames + "/mesh.bin", std::ios::binary) << testing::floatBytes(1.0f) << tetrahedron << block;
-  std::ofstream(frames + "/animation.bin", std::ios::binary) << animation << tetrahedron << block;
+  // As many frames as an int holds: no 32-bit count holds the 3F entries of the PCA mean.
+  std::string manyFrames = animation;
+  testing::setInt32At(manyFrames, 4, INT32_MAX);
+  std::ofstream(frames + "/mesh.bin", std::ios::binary) << testing::floatBytes(1.0f) << counts << block;
+  std::ofstream(frames + "/animation.bin", std::ios::binary) << animation << counts << block;
+  std::ofstream(frames + "/frames.bin", std::ios::binary) << manyFrames << counts << block;
   const std::string nul = "not OBJ text: byte 0 is NUL, which no text file holds";
   const std::string endless = "memory ran out";
   const struct {
@@ -184,7 +192,7 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
       {{"-e", "/dev/zero", "out.bin", "0.01", "0"}, "/dev/zero", ErrorKind::MalformedObj, nul},
       {{"-r", "/dev/zero", "out.obj"}, "/dev/zero", ErrorKind::MalformedObj, nul},
       {{"-d", "/dev/zero", "out.obj", "0"}, "/dev/zero", ErrorKind::CorruptStream,
-       "header: quantization step 0.000000 is not a positive number"},
+       "header: quantization step 0 is not a positive number"},
       {{"-dd", "/dev/zero", "out_", "0"}, "/dev/zero", ErrorKind::CorruptStream, "header: the file holds no mesh"},
       // "y\ny\n" read as header fields.
       {{"-d", "/dev/stdin", "out.obj", "0"}, "/dev/stdin", ErrorKind::CorruptStream,
@@ -196,8 +204,15 @@ TEST_F(CommandLineTest, AllocationFailuresNameTheFile) {
        "cat " + frames + "/mesh.bin /dev/zero"},
       {{"-dd", "/dev/stdin", "out_", "0"}, "/dev/stdin", ErrorKind::OutOfMemory, endless,
        "cat " + frames + "/animation.bin /dev/zero"},
+      {{"-dd", "/dev/stdin", "out_", "0"}, "/dev/stdin", ErrorKind::CorruptStream,
+       "header: 2147483647 frames exceed the 715827882 that the 32-bit count of the PCA mean can hold (3 entries a "
+       "frame)",
+       "cat " + frames + "/frames.bin /dev/zero"},
       {{"-ed", frames, "f[0-9]\\.obj", "out.bin", "2", "0.01", "0.01", "0", "ref.obj"}, frames + "/f1.obj",
-       ErrorKind::OutOfMemory, endless},
+       ErrorKind::MalformedObj, nul},
+      {{"-r", frames + "/f1.obj", "out.obj"}, frames + "/f1.obj", ErrorKind::MalformedObj, nul},
+      {{"-e", frames + "/vertex.obj", "out.bin", "0.01", "0"}, frames + "/vertex.obj", ErrorKind::MalformedObj,
+       "not OBJ text: byte 8 is NUL, which no text file holds"},
   };
 #ifdef MESHCODEC_EMULATOR
   constexpr long kLimitKb = 256 * 1024;  // the emulator alone reserves 128 MB for its code

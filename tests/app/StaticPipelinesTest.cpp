@@ -3,18 +3,24 @@
 // bad input must end in one error line without touching earlier output files.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "app/Codecs.hpp"
 #include "common/CodecError.hpp"
+#include "entropy/ArithCoder.hpp"
 #include "mesh/MeshObjLoader.hpp"
 #include "support/CommandRunner.hpp"
 #include "support/ErrorMetrics.hpp"
@@ -188,6 +194,34 @@ TEST_F(StaticPipelinesTest, StandardOutputIsWrittenThroughNotReplaced) {
   ASSERT_EQ(t.status, 0) << t.err;
   EXPECT_EQ(withoutBanner(t.out), withoutBanner(counted.out) + testing::readFile(path("m0.obj")));
 
+  // A non-blocking pipe, full when the program starts, whose reader starts once the
+  // program waits for room (or has ended): nothing is lost.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+  fcntl(pipeEnds[1], F_SETFL, fcntl(pipeEnds[1], F_GETFL) | O_NONBLOCK);
+  std::string expected;
+  for (const std::string block(4096, 'x'); write(pipeEnds[1], block.data(), block.size()) > 0;) expected += block;
+  const pid_t pid = testing::startMeshcodec({"-d", "m0.bin", "/dev/stdout", "0"}, dir, pipeEnds[1]);
+  close(pipeEnds[1]);
+  ASSERT_GT(pid, 0);
+  const auto running = [&] {  // neither sleeping nor ended, by the state after the name
+    const std::string fields = testing::readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name = fields.rfind(')');
+    return name != std::string::npos && name + 2 < fields.size() && fields[name + 2] != 'S' && fields[name + 2] != 'Z';
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::string received;
+  char chunk[65536];
+  for (ssize_t got; (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;) received.append(chunk, static_cast<size_t>(got));
+  close(pipeEnds[0]);
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(received, expected + counted.out + testing::readFile(path("m0.obj")));
+
   // Standard output that refuses what is printed fails the command once its files are
   // in place; a command that fails otherwise says why.
   for (const auto& [redirection, reason] : {std::pair<std::string, std::string>{">/dev/full", "No space left on device"},
@@ -226,6 +260,39 @@ TEST_F(StaticPipelinesTest, StaticInputMayBeStandardInputOrAFifo) {
                                             {"sh", "-c", "cat in.bin | \"$0\" \"$@\""});
   ASSERT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(testing::readFile(path("e.obj")), testing::readFile(path("d.obj")));
+  // A socket, as a parent process hands one over, cannot be opened again by name: it
+  // is read through the descriptor.
+  for (const auto& [args, input, expected] :
+       {std::tuple<std::vector<std::string>, std::string, std::string>{{"-r", "/dev/stdin", "f.obj"}, "in.obj", "a.obj"},
+        {{"-d", "/dev/fd/0", "f.obj", "0"}, "in.bin", "d.obj"}}) {
+    SCOPED_TRACE(args[0]);
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    const std::string bytes = testing::readFile(path(input));
+    const bool written = write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    shutdown(ends[1], SHUT_WR);
+    const RunResult r = testing::runMeshcodec(args, dir, 0, "<&" + std::to_string(ends[0]));
+    close(ends[0]);
+    close(ends[1]);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(testing::readFile(path("f.obj")), testing::readFile(path(expected)));
+  }
+}
+
+TEST_F(StaticPipelinesTest, ReindexReadsBackTheCoordinatesItWrites) {
+  // Six digits write DBL_MIN as a number just below it, a subnormal; tinier ones stay
+  // subnormal.
+  Mesh mesh = testing::octahedron();
+  mesh.getVertices()(0, 0) = DBL_MIN;
+  mesh.getVertices()(1, 1) = -1e-310;
+  writeMesh(mesh, "tiny.obj");
+  ASSERT_EQ(run({"-r", "tiny.obj", "a.obj"}).status, 0);
+  const RunResult again = run({"-r", "a.obj", "b.obj"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  const std::string written = testing::readFile(path("b.obj"));
+  EXPECT_NE(written.find(" 2.22507e-308"), std::string::npos) << written;
+  EXPECT_NE(written.find(" -1e-310"), std::string::npos) << written;
 }
 
 TEST_F(StaticPipelinesTest, NumericArgumentsTakeTheirLeadingNumber) {
@@ -245,6 +312,21 @@ std::string header(float q, int32_t triangles, int32_t vertices) {
   testing::setInt32At(h, 4, triangles);
   testing::setInt32At(h, 8, vertices);
   return h;
+}
+
+// Offset of what follows the n arithmetic blocks that start at `at`.
+std::size_t skipBlocks(const std::string& bytes, std::size_t at, int n) {
+  for (int i = 0; i < n; ++i) at += 8 + testing::uint32At(bytes, at + 4);
+  return at;
+}
+
+// The file with its block at `at` coded anew with `extra` more entries of 0.
+std::string withExtraEntries(const std::string& bytes, std::size_t at, bool withSign, int extra) {
+  std::stringstream in(bytes.substr(at)), out;
+  std::vector<int> values = ArithCoder::decode(in, withSign);
+  values.resize(values.size() + static_cast<std::size_t>(extra), 0);
+  ArithCoder::encode(values, out, withSign);
+  return bytes.substr(0, at) + out.str() + bytes.substr(skipBlocks(bytes, at, 1));
 }
 
 TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
@@ -275,6 +357,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     write("short.bin", good.substr(0, 7));
     write("truncated.bin", good.substr(0, good.size() - 3));
     write("trailing.bin", good + "x");
+    write("after_a_line.bin", "a line\n" + good + "x");
     write("zero_triangles.bin", header(0.01f, 0, 82) + connectivityAndGeometry);
     write("negative_vertices.bin", header(0.01f, 160, -82) + connectivityAndGeometry);
     write("too_many_vertices.bin", header(0.01f, 160, 1000) + connectivityAndGeometry);
@@ -282,6 +365,17 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     write("negative_step.bin", header(-0.01f, 160, 82) + connectivityAndGeometry);
     write("wrong_triangles.bin", header(0.01f, 158, 80) + connectivityAndGeometry);
     write("huge_triangles.bin", header(0.01f, INT32_MAX, 82) + connectivityAndGeometry);
+    // A header of 8 triangles and a symbol block that announces 1 value in 2^31 - 1
+    // code bytes, far more than a value needs.
+    write("endless_prefix.bin", header(0.01f, 8, 6) + std::string("\1\0\0\0\xff\xff\xff\x7f", 8));
+    // Blocks of an octahedron's method-3 file holding more entries than the mesh
+    // needs: symbols, handles, anchors, anchor coordinates, columns in turn.
+    writeMesh(testing::octahedron(), "octahedron.obj");
+    ASSERT_EQ(run({"-e", "octahedron.obj", "octahedron.bin", "0.01", "3"}).status, 0);
+    const std::string octahedron = testing::readFile(path("octahedron.bin"));
+    write("long_symbols.bin", withExtraEntries(octahedron, 12, false, 1));
+    write("long_coordinates.bin", withExtraEntries(octahedron, skipBlocks(octahedron, 12, 3), true, 4));
+    write("long_column.bin", withExtraEntries(octahedron, skipBlocks(octahedron, 12, 4), true, 500));
   }
   // Reindexing does no arithmetic on positions and copies them as they are.
   ASSERT_EQ(run({"-r", "nan.obj", "nan_r.obj"}).status, 0);
@@ -331,6 +425,9 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-e", "missing.obj", "no_such_dir/x.bin", "0.01", "0"}, ErrorKind::IoFailure, "no_such_dir/x.bin"},
       {{"-d", "missing.bin", "no_such_dir/x.obj", "0"}, ErrorKind::IoFailure, "no_such_dir/x.obj"},
       {{"-r", "missing.obj", "good.bin/x.obj"}, ErrorKind::IoFailure, "good.bin/x.obj", "Not a directory"},
+      // A working directory that has been removed takes no new file.
+      {{"-d", "missing.bin", "x.obj", "0"}, ErrorKind::IoFailure, "x.obj", "No such file or directory", "",
+       {"sh", "-c", "mkdir gone && cd gone && rmdir ../gone && exec \"$0\" \"$@\""}},
       {{"-e", "in.obj", "", "0.01", "0"}, ErrorKind::IoFailure, "''", "not a file name"},
       {{"-e", "in.obj", "map.txt", "0.01", "0"}, ErrorKind::BadArgument, "map.txt",
        "the same file as map.txt, another output of the command"},
@@ -342,12 +439,22 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-d", "good.bin", "good.bin", "0"}, ErrorKind::BadArgument, "good.bin", "as good.bin, an input"},
       {{"-r", "in.obj", "in_hard.obj"}, ErrorKind::BadArgument, "in_hard.obj", "as in.obj, an input"},
       {{"-r", "map_link.bin", "map.txt"}, ErrorKind::BadArgument, "map.txt", "as map_link.bin, an input"},
+      // Standard output open on an input, or on map.txt, whatever the outputs: refused
+      // before the banner, which would change the file.
+      {{"-r", "appended.obj", "/dev/stdout"}, ErrorKind::BadArgument, "standard output",
+       "the same file as appended.obj, an input of the command", ">>appended.obj"},
+      {{"-d", "good.bin", "/dev/stdout", "0"}, ErrorKind::BadArgument, "standard output", "as good.bin, an input",
+       ">>good.bin"},
+      {{"-d", "good.bin", "x.obj", "0"}, ErrorKind::BadArgument, "standard output", "as good.bin, an input",
+       "1<>good.bin"},
+      {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::BadArgument, "standard output",
+       "the same file as map.txt, an output of the command", ">>map.txt"},
       // Written directly, through a descriptor open on the input (after the banner).
-      {{"-r", "appended.obj", "/dev/stdout"}, ErrorKind::BadArgument, "/dev/stdout", "as appended.obj, an input",
-       ">>appended.obj"},
       {{"-r", "in.obj", "/proc/self/fd/7"}, ErrorKind::BadArgument, "/proc/self/fd/7", "as in.obj, an input",
        "7<>in.obj"},
-      // A descriptor that was not open when the program started.
+      // A descriptor that was not open when the program started, or a name the kernel
+      // does not give one.
+      {{"-d", "good.bin", "/dev/fd/01", "0"}, ErrorKind::IoFailure, "/dev/fd/01", "No such file or directory"},
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-r", "good.bin", "x.obj"}, ErrorKind::MalformedObj, "good.bin", "not OBJ text: byte"},
@@ -361,13 +468,36 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       // Through a pipe what follows is not read to be counted: it may never end.
       {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
        ": bytes follow the last sub-stream of method 0", "", {"sh", "-c", "cat trailing.bin | \"$0\" \"$@\""}},
+      // Standard input is read from where it stands, and what follows is counted from there.
+      {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
+       ": 1 bytes follow the last sub-stream of method 0", "",
+       {"sh", "-c", "{ read -r line; exec \"$0\" \"$@\"; } <after_a_line.bin"}},
       {{"-d", "zero_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "zero_triangles.bin"},
       {{"-d", "negative_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_vertices.bin"},
       {{"-d", "too_many_vertices.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "too_many_vertices.bin"},
       {{"-d", "nan_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "nan_step.bin"},
-      {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin"},
-      {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin"},
+      // Numbers as %g prints them. A refusal before the geometry, of a file that looks
+      // like no other kind, gets no guess added.
+      {{"-d", "negative_step.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "negative_step.bin",
+       "header: quantization step -0.01 is not a positive number\n"},
+      {{"-d", "wrong_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "wrong_triangles.bin",
+       "symbol block: 159 symbols, not the 157 of 158 triangles\n"},
       {{"-d", "huge_triangles.bin", "good.bin", "0"}, ErrorKind::CorruptStream, "huge_triangles.bin"},
+      // Refused at the block's header, not read on to its announced end.
+      {{"-d", "/dev/stdin", "good.bin", "0"}, ErrorKind::CorruptStream, "/dev/stdin",
+       "connectivity: symbol block: arithmetic block at byte 12: 1 values need at most 60 code bytes, not 2147483647",
+       "", {"sh", "-c", "cat endless_prefix.bin /dev/zero | \"$0\" \"$@\""}},
+      {{"-d", "long_symbols.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_symbols.bin",
+       "connectivity: symbol block: 8 symbols, not the 7 of 8 triangles"},
+      {{"-d", "long_coordinates.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_coordinates.bin",
+       "geometry: anchor coordinate block holds 7 entries, 3 needed"},
+      {{"-d", "long_column.bin", "good.bin", "3"}, ErrorKind::CorruptStream, "long_column.bin",
+       "geometry: block of column 0 holds 505 entries, 5 needed"},
+      // Easy mistakes, since a file records neither its kind nor its method.
+      {{"-d", "in.obj", "good.bin", "0"}, ErrorKind::CorruptStream, "in.obj",
+       "; the file looks like OBJ text, not a compressed file\n"},
+      {{"-d", "good.bin", "x.obj", "1"}, ErrorKind::CorruptStream, "good.bin",
+       "; a file decoded with another method number than it was encoded with fails like this\n"},
       // A failed command prints its error and not the note of a method without a coder.
       {{"-d", "good.bin", "/dev/null", "7"}, ErrorKind::IoFailure, "standard output", "", ">/dev/full"},
       // An empty input name is named as an empty output name is.
@@ -392,6 +522,7 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
     EXPECT_EQ(testing::readFile(path("good.bin")), good);
     EXPECT_EQ(testing::readFile(path("in.obj")), in);
     EXPECT_EQ(testing::readFile(path("map.txt")), map);
+    EXPECT_EQ(testing::readFile(path("appended.obj")), in);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
               static_cast<long>(filesBefore));
   }

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <grp.h>
 #include <sys/sysmacros.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,13 +20,47 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <utility>
 
 #include "common/CodecError.hpp"
 #include "common/CommitGroup.hpp"
 #include "common/TemporaryFiles.hpp"
 #include "common/OutputFile.hpp"
+#include "common/Writeback.hpp"
 #include "common/OutputTarget.hpp"
 #include "support/CommandRunner.hpp"
+
+namespace meshcodec {
+namespace {
+
+// Stands in the way of the code under test to renameat2 and unlinkat: when set, it
+// runs before each call with the call's name and the entry's ("renameat2 a.txt"), and
+// an errno it returns fails the call. Just before a rename is the moment at which
+// another process would change the target.
+std::function<int(const std::string& call)> beforeCall;
+
+int interpose(const char* call, const char* name) {
+  static thread_local bool inside = false;  // the hook's own calls go through
+  if (!beforeCall || inside) return 0;
+  inside = true;
+  const int error = beforeCall(std::string(call) + " " + name);
+  inside = false;
+  return error;
+}
+
+}  // namespace
+}  // namespace meshcodec
+
+extern "C" int renameat2(int from, const char* old, int to, const char* name, unsigned flags) noexcept {
+  if (const int error = meshcodec::interpose("renameat2", name)) return errno = error, -1;
+  return static_cast<int>(syscall(SYS_renameat2, from, old, to, name, flags));
+}
+
+extern "C" int unlinkat(int directory, const char* name, int flags) noexcept {
+  if (const int error = meshcodec::interpose("unlinkat", name)) return errno = error, -1;
+  return static_cast<int>(syscall(SYS_unlinkat, directory, name, flags));
+}
 
 namespace meshcodec {
 namespace {
@@ -32,6 +68,17 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
+
+// What a directory entry is: "file <content>", "link <target>", "directory <entries>"
+// or "none".
+std::string entryState(const std::string& path) {
+  const fs::file_status status = fs::symlink_status(path);
+  if (fs::is_symlink(status)) return "link " + fs::read_symlink(path).string();
+  if (fs::is_directory(status)) {
+    return "directory " + std::to_string(std::distance(fs::directory_iterator(path), fs::directory_iterator()));
+  }
+  return fs::exists(status) ? "file " + testing::readFile(path) : "none";
+}
 
 // Runs `work` in a child process as user and group nobody, with no other group; true
 // when it returns true. Only root can switch users.
@@ -269,6 +316,8 @@ TEST_F(OutputFileTest, DevicesFifosAndDescriptorsAreWrittenThrough) {
     expected += " " + name;
     OutputFile other(dir + "/other.txt");
     EXPECT_THROW(OutputFile(name + std::to_string(spare)), IoFailure) << name;
+    // The kernel spells no descriptor with a leading zero.
+    EXPECT_THROW(OutputFile(name + "0" + std::to_string(fd)), IoFailure) << name;
   }
   struct stat after {};
   stat(target.c_str(), &after);
@@ -377,6 +426,74 @@ TEST_F(OutputFileTest, ARenameRefusedPartwayUndoesTheGroup) {
   EXPECT_EQ(std::distance(fs::directory_iterator(own), fs::directory_iterator()), 2);
 }
 
+TEST_F(OutputFileTest, WhatCannotBePutBackOrRemovedIsSaid) {
+  // a.txt, new.txt (a new file) and b.txt are placed in turn, and the n-th call named
+  // fails, after what another process does: b.txt is refused and a.txt cannot be put
+  // back; another file takes new.txt's name; a directory takes a.txt's place and
+  // cannot have its name back; a replaced file cannot be removed. The error or the
+  // warning says so, and the recovery command then leaves one whole set, gives back
+  // what took a name, and leaves no hidden entry.
+  const std::string a = dir + "/a.txt", created = dir + "/new.txt", b = dir + "/b.txt";
+  const auto plant = [&] { std::ofstream(dir + "/foreign") << "foreign", fs::rename(dir + "/foreign", created); };
+  const auto swap = [&] { fs::rename(a, dir + "/moved.txt"), fs::create_directory(a); };
+  struct Fault {
+    std::string call;
+    int nth, error;
+    std::function<void()> before = [] {};
+  };
+  const struct {
+    std::vector<Fault> faults;
+    std::string refused, said, afterRecovery;
+  } cases[] = {
+      {{{"renameat2 b.txt", 1, EPERM}, {"renameat2 a.txt", 2, EIO}}, b,
+       "; " + a + " is left new, its earlier file is " + dir + "/.meshcodec-", "earlier none earlier"},
+      {{{"renameat2 b.txt", 1, EPERM, plant}}, b,
+       "; " + created + " is left as it is: another file took its name after this command made it",
+       "earlier foreign earlier"},
+      {{{"renameat2 a.txt", 1, 0, swap}, {"renameat2 a.txt", 2, EIO}}, a,
+       "; the new file has that name, and the other entry is now " + dir + "/.meshcodec-", "directory none earlier"},
+      {{{"unlinkat a.txt", 1, EBUSY}}, "",
+       "left behind with what it holds: cannot remove it: Device or resource busy; every output is in place",
+       "new new new"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    fs::remove_all(a);
+    for (const std::string& name : {target, created, dir + "/moved.txt"}) fs::remove(name);
+    std::ofstream(a) << "earlier";
+    std::ofstream(b) << "earlier";
+    CommitGroup group;
+    for (const OutputTarget& placement : OutputTarget::checkTargets({a, created, b})) {
+      group.add(placement).stream() << "new";
+    }
+    std::map<std::string, int> calls;
+    beforeCall = [&](const std::string& call) {
+      const int nth = ++calls[call];
+      for (const Fault& fault : c.faults) {
+        if (fault.call == call && fault.nth == nth) return fault.before(), fault.error;
+      }
+      return 0;
+    };
+    try {
+      group.commit();
+      const std::vector<Warning> warnings = takeWarnings();
+      ASSERT_EQ(warnings.size(), 1u);
+      EXPECT_EQ(warnings[0].file.rfind(dir + "/.meshcodec-", 0), 0u) << warnings[0].file;
+      EXPECT_EQ(warnings[0].reason, c.said);
+    } catch (const IoFailure& e) {
+      EXPECT_EQ(e.file(), c.refused);
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos) << e.what();
+    }
+    beforeCall = nullptr;
+    EXPECT_EQ(testing::runRecoveryCommand(dir), 0);
+    const auto content = [](const std::string& path) {
+      return fs::is_directory(path) ? "directory" : fs::exists(path) ? testing::readFile(path) : "none";
+    };
+    EXPECT_EQ(content(a) + " " + content(created) + " " + content(b), c.afterRecovery);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              2 + fs::exists(created) + fs::exists(dir + "/moved.txt"));
+  }
+}
+
 TEST_F(OutputFileTest, AFileIsWrittenInTheDirectoryItsNameLedTo) {
   // The directory is held from the moment the name is resolved: renamed away, with a
   // link to another directory in its place, it still receives the file.
@@ -390,6 +507,87 @@ TEST_F(OutputFileTest, AFileIsWrittenInTheDirectoryItsNameLedTo) {
   EXPECT_EQ(testing::readFile(dir + "/moved/out.txt"), "new");
   EXPECT_TRUE(fs::is_empty(dir + "/elsewhere"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/moved"), fs::directory_iterator()), 1);
+}
+
+TEST_F(OutputFileTest, AnEntryChangedAfterItsResolutionIsNotReplaced) {
+  // Once the targets are resolved, another entry takes the name of changed.txt: a
+  // file where the name was free, or a directory, a link or another file where it
+  // held a file. Early (before the output is closed) or at the last moment (just
+  // before the rename, as a racing process would), the single output and the group
+  // are refused, the entry that took the name stays as it is, and out.txt, placed
+  // first in the group, is put back.
+  const std::string changed = dir + "/changed.txt";
+  std::ofstream(dir + "/other.txt") << "other";
+  const std::pair<bool, std::function<void()>> changes[] = {
+      {false, [&] { std::ofstream(changed) << "taken"; }},
+      {true, [&] { fs::remove(changed), fs::create_directory(changed), std::ofstream(changed + "/inner"); }},
+      {true, [&] { fs::remove(changed), fs::create_symlink("other.txt", changed); }},
+      // Made before the first goes, which would give its inode number to the next file.
+      {true, [&] { std::ofstream(dir + "/taken") << "taken", fs::rename(dir + "/taken", changed); }}};
+  for (const auto& entry : changes) {
+    for (int way = 0; way < 4; ++way) {
+      const bool existed = entry.first, atTheRename = way & 1, grouped = way & 2;
+      fs::remove_all(changed);
+      if (existed) std::ofstream(changed) << "earlier";
+      const std::vector<OutputTarget> targets = OutputTarget::checkTargets({target, changed});
+      std::string expected;
+      const auto changeNow = [&] {
+        entry.second();
+        expected = entryState(changed);
+      };
+      beforeCall = [&](const std::string& call) {
+        if (atTheRename && expected.empty() && call == "renameat2 changed.txt") changeNow();
+        return 0;
+      };
+      SCOPED_TRACE(entryState(changed) + (atTheRename ? ", at the rename" : "") + (grouped ? ", grouped" : ""));
+      try {
+        if (grouped) {
+          CommitGroup group;
+          for (const OutputTarget& placement : targets) group.add(placement).stream() << "new";
+          if (!atTheRename) changeNow();
+          group.commit();
+        } else {
+          OutputFile file(targets[1]);
+          file.stream() << "new";
+          if (!atTheRename) changeNow();
+          file.commit();
+        }
+        ADD_FAILURE() << "replaced";
+      } catch (const IoFailure& e) {
+        EXPECT_EQ(e.file(), changed);
+        EXPECT_NE(std::string(e.what()).find("after the checks"), std::string::npos) << e.what();
+      }
+      beforeCall = nullptr;
+      EXPECT_EQ(entryState(changed), expected);
+      EXPECT_EQ(testing::readFile(target), "earlier");
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+    }
+  }
+}
+
+TEST_F(OutputFileTest, AGroupReachesItsDirectoryThroughABindMountToo) {
+  // view is a bind mount of work: a name through it leads to the same directory on
+  // another mount, which no rename crosses, as -e's map.txt and ../view/out.bin do.
+  if (geteuid() != 0) GTEST_SKIP() << "only root may mount";
+  const std::string work = dir + "/work", view = dir + "/view";
+  fs::create_directory(work);
+  fs::create_directory(view);
+  if (mount(work.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "no bind mount here: " << std::strerror(errno);
+  }
+  std::ofstream(work + "/out.bin") << "earlier";
+  try {
+    CommitGroup group;
+    for (const OutputTarget& placement : OutputTarget::checkTargets({work + "/map.txt", view + "/out.bin"})) {
+      group.add(placement).stream() << "new";
+    }
+    group.commit();
+  } catch (const IoFailure& e) {
+    ADD_FAILURE() << e.file() << ": " << e.what();
+  }
+  umount(view.c_str());
+  EXPECT_EQ(testing::readFile(work + "/map.txt") + testing::readFile(work + "/out.bin"), "newnew");
+  EXPECT_EQ(std::distance(fs::directory_iterator(work), fs::directory_iterator()), 2);
 }
 
 TEST_F(OutputFileTest, NamesTakenBeforehandDoNotStopTheOutputs) {
@@ -492,6 +690,31 @@ TEST_F(OutputFileTest, AReplacementKeepsTheAccessListOfTheFileItReplaces) {
   EXPECT_EQ(info.st_mode & 07777, 0660u);
   stat(plain.c_str(), &info);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  // Nobody replacing root's file cannot keep its group: the owning group's entry is
+  // cut to what others have, and the mask, which bounds user 1234's entry, is kept.
+  if (geteuid() != 0) GTEST_SKIP() << "needs another user";
+  ASSERT_EQ(removexattr(dir.c_str(), "system.posix_acl_default"), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  const std::string own = dir + "/nobody", roots = own + "/roots.txt";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(chown(own.c_str(), kNobody, kNobody), 0);
+  std::ofstream(roots) << "earlier";
+  const auto named = [&](std::uint32_t group) {
+    return aclBytes({{kUserObj, 6, kNone}, {kUser, 6, 1234}, {kGroupObj, group, kNone}, {kMask, 6, kNone},
+                     {kOther, 4, kNone}});
+  };
+  ASSERT_EQ(setxattr(roots.c_str(), "system.posix_acl_access", named(6).data(), named(6).size(), 0), 0);
+  EXPECT_TRUE(asNobody([&] {
+    OutputFile file(roots);
+    file.commit();
+    return true;
+  }));
+  const ssize_t length = getxattr(roots.c_str(), "system.posix_acl_access", kept.data(), kept.size());
+  EXPECT_EQ(kept.substr(0, static_cast<size_t>(std::max<ssize_t>(length, 0))), named(4));
+  stat(roots.c_str(), &info);
+  EXPECT_EQ(info.st_mode & 07777, 0664u);
+  EXPECT_EQ(info.st_uid, kNobody);
 }
 
 TEST_F(OutputFileTest, SetIdBitsOfOnesOwnFileSurviveTheWrites) {
@@ -622,6 +845,19 @@ TEST_F(OutputFileTest, ASignalDuringTheCommitsOfAGroupActsAfterTheLast) {
       EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     }
   }
+}
+
+TEST(Writeback, EveryFileIsAwaitedAndAFailureIsItsOwn) {
+  // More files than wait at once, the eleventh a pipe, which cannot be flushed: every
+  // ticket ends, and only the pipe's with an error.
+  std::FILE* file = std::tmpfile();
+  int ends[2] = {-1, -1};
+  ASSERT_TRUE(file != nullptr && pipe(ends) == 0);
+  std::vector<std::uint64_t> tickets;
+  for (int i = 0; i < 40; ++i) tickets.push_back(startWriteback(i == 10 ? ends[1] : dup(fileno(file))));
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(awaitWriteback(tickets[i]) != 0, i == 10) << i;
+  close(ends[0]);
+  std::fclose(file);
 }
 
 }  // namespace

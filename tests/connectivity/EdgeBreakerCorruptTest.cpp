@@ -125,11 +125,14 @@ TEST(EdgeBreakerCorrupt, BlocksCarryingImpossibleLists) {
     const char* name;
     std::vector<int> clers, handles;
     const char* reason;
+    int triangles = 0;  // as a header states them
   };
   const BlockCase cases[] = {
       {"symbol 7", {CLERS::C, 7, CLERS::E}, {}, "symbol 7 at position 1"},
       {"odd handle block", symbols("CRE"), {5}, "handle list of odd length 1"},
       {"corner beyond the triangles", symbols("CRE"), {2, 912}, "handle corner 912 out of range (4 triangles)"},
+      {"more handles than the triangles can have", symbols("CRE"), std::vector<int>(14, 2),
+       "handle block: 14 handle entries, more than the 12 that 4 triangles can have", 4},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
@@ -138,7 +141,7 @@ TEST(EdgeBreakerCorrupt, BlocksCarryingImpossibleLists) {
     coder.encode(k.clers, false);
     coder.encode(k.handles, false);
     try {
-      EdgeBreaker::decode(0, stream);
+      EdgeBreaker::decode(k.triangles, stream);
       ADD_FAILURE() << "accepted";
     } catch (const CorruptStream& e) {
       EXPECT_NE(std::string(e.what()).find(k.reason), std::string::npos) << e.what();

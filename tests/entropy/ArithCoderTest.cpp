@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -9,6 +10,9 @@
 #include "EntropyTestUtil.hpp"
 #include "common/CodecError.hpp"
 #include "entropy/ArithCoder.hpp"
+#include "entropy/BlockFormat.hpp"
+#include "entropy/ContextBinaryStats.hpp"
+#include "entropy/ModExpGolombBinarizer.hpp"
 #include "support/Sanitizers.hpp"
 
 namespace meshcodec {
@@ -199,6 +203,32 @@ TEST(ArithBlock, ZerosComeCloseToButStayUnderTheCountBound) {
   const double perByte = 1e6 / kScale / static_cast<double>(block.size() - 8);
   EXPECT_GT(perByte, 250.0);
   EXPECT_LT(perByte, 300.0);
+}
+
+TEST(ArithBlock, CostlyValuesStayUnderTheLengthBound) {
+  // Values of 68 bins, the most there are, each free bin (the 30 Exp-Golomb suffix bins
+  // and the sign) the less probable one of the model that codes it. Bins from position
+  // 12 on but the sign share the tail model: prefix 1s to position 35, the closing 0,
+  // the suffix. About 12 bytes for one value, 6 per value in a long block.
+  ContextBinaryStats tail(kBlockHistoryBits), sign(kBlockHistoryBits);
+  auto lessProbable = [](ContextBinaryStats& m, bool allowed) {
+    const bool bin = allowed && !(m.getP0() < m.getP1());
+    m.updateBit(bin);
+    return bin;
+  };
+  std::vector<int> values;
+  while (values.size() < 1000 / kScale) {
+    for (int j = 12; j < 36; ++j) tail.updateBit(true);
+    tail.updateBit(false);
+    std::int64_t suffix = 0;
+    for (int b = 0; b < 30; ++b) suffix = 2 * suffix + lessProbable(tail, b < 29 || suffix != (1 << 29) - 1);
+    const int magnitude = static_cast<int>(9 + 8 * ((std::int64_t{1} << 27) - 1) + suffix);  // at most 2^31 - 1
+    values.push_back(lessProbable(sign, true) ? -magnitude : magnitude);
+    if (values.size() != 1 && values.size() != 1000 / kScale) continue;
+    ASSERT_EQ(ModExpGolombBinarizer(kBlockUnaryCutoff, kBlockGolombOrder).binarize(values.back(), true).size(), 68u);
+    const std::string block = encodeBlock(values, true);
+    EXPECT_LE(static_cast<std::int64_t>(block.size()) - kBlockHeaderBytes, maxCodeBytes(values.size()));
+  }
 }
 
 TEST(ArithBlock, RefusesWhatNoBlockCanHold) {

@@ -60,8 +60,9 @@ TEST(CorruptArithBlock, ImpossibleFramingIsRefusedBeforeDecoding) {
       {"byte length below the termination bits", block(0, 3, fourZeros), "byte length 3"},
       {"count beyond what 4 bytes can hold", block(4 * 320 + 1, 4, fourZeros), "cannot fit"},
       {"largest count", block(INT32_MAX, 1 << 20, ""), "cannot fit"},
-      {"byte length past the end", block(0, 5, fourZeros), "needs 5 bytes, only 4 remain"},
-      {"huge byte length, no bytes", block(1, INT32_MAX, ""), "only 0 remain"},
+      {"byte length beyond what 1 value can need", block(1, 61, ""), "1 values need at most 60 code bytes, not 61"},
+      {"byte length past the end", block(1, 5, fourZeros), "needs 5 bytes, only 4 remain"},
+      {"huge byte length, no bytes", block(INT32_MAX / 56 + 1, INT32_MAX, ""), "only 0 remain"},
       {"code cut short", genuineFive.substr(0, genuineFive.size() - 1), "only 5 remain"},
   };
   for (const Case& c : cases) {

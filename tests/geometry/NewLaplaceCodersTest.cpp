@@ -102,6 +102,8 @@ TEST(NewLaplaceCoders, MalformedStreamsAreCorrupt) {
        "anchor coordinate block holds 3 entries, 6 needed"},
       {"short free-row block", anchors + coords + full + arithBlock(std::vector<int>(14, 1), true),
        "block of column 1 holds 14 entries, 15 needed"},
+      {"more anchors than vertices", arithBlock(std::vector<int>(18, 1), false),
+       "anchor block holds 18 entries, more than the 17 vertices"},
       {"missing free-row block", anchors + coords + full + full, ""},
   };
   for (int method : {0, 3}) {

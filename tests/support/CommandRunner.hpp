@@ -2,6 +2,9 @@
 // Runs the built meshcodec program as a black box: exit status, standard output and
 // standard error, in a working directory of the test's choosing.
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,22 @@ std::vector<std::string> programCommand();
 RunResult runMeshcodec(const std::vector<std::string>& args, const std::string& workDir,
                        long memoryLimitKb = 0, const std::string& redirections = "",
                        const std::vector<std::string>& wrapper = {});
+
+// Starts the program with args in workDir, its standard output on the descriptor
+// `standardOutput` and without core dumps, and returns its process id at once, for a
+// test that acts while it runs; the caller waits for it.
+pid_t startMeshcodec(const std::vector<std::string>& args, const std::string& workDir, int standardOutput);
+
+// Runs the program as runMeshcodec does with `fifo`, a FIFO, as an input: once the
+// program has opened it, past its checks of the outputs, `meanwhile` runs, and then
+// `content` is written into the FIFO.
+RunResult runFeedingFifo(const std::vector<std::string>& args, const std::string& workDir, const std::string& fifo,
+                         const std::string& content, const std::function<void()>& meanwhile);
+
+// Runs, in `directory`, the README's command for outputs stopped by SIGKILL while a
+// group was put in place: one whole set is left, the earlier or the new, and no hidden
+// entry. Returns the shell's status.
+int runRecoveryCommand(const std::string& directory);
 
 // A fresh, empty directory under the system's temporary directory.
 std::string makeTempDir(const std::string& tag);
