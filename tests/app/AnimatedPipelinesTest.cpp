@@ -424,6 +424,9 @@ TEST_F(AnimatedPipelinesTest, AfterASigkillTheRecoveryCommandLeavesOneWholeSet) 
   // -e with its compressed file in another directory than map.txt. The README's
   // command, run in each directory, leaves the whole earlier set or the whole new one,
   // and no hidden entry.
+  // The command tested is the one the README gives.
+  EXPECT_NE(testing::readFile(MESHCODEC_TEST_DATA "/../../README.md").find(testing::recoveryCommand()),
+            std::string::npos);
   if (testing::programCommand().size() > 1) GTEST_SKIP() << "strace would trace the emulator";
   if (std::system("strace -o /dev/null true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace here";
   ASSERT_EQ(encode("a.bin", 0).status, 0);

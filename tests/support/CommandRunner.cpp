@@ -78,13 +78,17 @@ RunResult runFeedingFifo(const std::vector<std::string>& args, const std::string
   return result;
 }
 
-int runRecoveryCommand(const std::string& directory) {
-  const std::string command =
+const std::string& recoveryCommand() {
+  static const std::string command =
       R"(for h in .meshcodec-*.tmp; do [ -e "$h/${h%.tmp}.done" ] || (cd "./$h/${h%.tmp}.new" 2>/dev/null && )"
       R"(for f in * .[!.]* ..?*; do [ -f "$f" ] && [ "$f" -ef "../../$f" ] || continue; rm -f "../../$f"; )"
       R"(if [ -e "../$f" ] || [ -L "../$f" ]; then [ "../$f" -ef "$f" ] || mv -f "../$f" "../../$f"; fi; done); )"
       R"(rm -rf "$h"; done)";
-  return std::system(("cd " + shellQuote(directory) + " && sh -c " + shellQuote(command)).c_str());
+  return command;
+}
+
+int runRecoveryCommand(const std::string& directory) {
+  return std::system(("cd " + shellQuote(directory) + " && sh -c " + shellQuote(recoveryCommand())).c_str());
 }
 
 std::string makeTempDir(const std::string& tag) {

@@ -41,6 +41,9 @@ pid_t startMeshcodec(const std::vector<std::string>& args, const std::string& wo
 RunResult runFeedingFifo(const std::vector<std::string>& args, const std::string& workDir, const std::string& fifo,
                          const std::string& content, const std::function<void()>& meanwhile);
 
+// The README's command for outputs stopped by SIGKILL while a group was put in place.
+const std::string& recoveryCommand();
+
 // Runs, in `directory`, the README's command for outputs stopped by SIGKILL while a
 // group was put in place: one whole set is left, the earlier or the new, and no hidden
 // entry. Returns the shell's status.
