@@ -155,7 +155,7 @@ std::string CommitGroup::putBack(OutputFile& file, Placed placed, bool& leftNew)
     // directory, it is looked at there, and the file of another writer that took its
     // name meanwhile goes back to that name.
     if (renameat2(to, name, from, temporary, RENAME_NOREPLACE) != 0 &&
-        (!(errno == EINVAL || errno == ENOSYS) || renameat(to, name, from, temporary) != 0)) {
+        (!noExchangeHere(errno) || renameat(to, name, from, temporary) != 0)) {
       if (errno == ENOENT) return {};  // no longer there
       leftNew = true;
       return systemReason((file.target() + " is left new: cannot remove it").c_str(), errno);

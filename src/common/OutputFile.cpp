@@ -20,9 +20,6 @@ namespace meshcodec {
 
 namespace {
 
-// The file system cannot exchange two names, or the system does not know the call.
-bool noExchangeHere(int error) { return error == EINVAL || error == ENOSYS; }
-
 // The extended attribute that holds a file's access ACL: a 4-byte version, then
 // 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit id, little-endian.
 constexpr const char* kAccessAcl = "system.posix_acl_access";

@@ -32,6 +32,10 @@
 
 namespace meshcodec {
 
+// The error of a renameat2 whose flag (exchange, no replace) the file system does not
+// take, or whose call the system does not know: the caller falls back to plain calls.
+inline bool noExchangeHere(int error) { return error == EINVAL || error == ENOSYS; }
+
 class OutputFile {
  public:
   // Resolves `target` (OutputTarget::of) and writes to it as below.

@@ -114,12 +114,11 @@ struct OutputTarget {
   // names are never resolved again. A cache shared with an earlier call keeps its
   // directory: the frames of an animation, counted only after decoding, are resolved
   // in the directory held since the start. What OutputFile or the kernel would refuse
-  // is reported first: what of() refuses,
-  // and IoFailure naming a target whose directory cannot be written or is immutable
-  // or append-only, a name longer than its file system allows, an existing
-  // directory, an immutable or append-only file, another user's file in a sticky
-  // directory that the process may not replace, or a name that exists but cannot be
-  // examined. BadArgument naming two targets that are one file (the same existing
+  // is reported first: what of() refuses, and IoFailure naming a target whose
+  // directory cannot be written or is immutable or append-only, a name longer than its
+  // file system allows, an existing directory, an immutable or append-only file,
+  // another user's file in a sticky directory that the process may not replace, or a
+  // name that exists but cannot be examined. BadArgument naming two targets that are one file (the same existing
   // file, through links and hard links, or the same name to be created), of which
   // only the last written would remain.
   static std::vector<OutputTarget> checkTargets(const std::vector<std::string>& targets, Cache* cache = nullptr);
