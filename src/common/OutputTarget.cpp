@@ -375,6 +375,10 @@ std::vector<OutputTarget> OutputTarget::checkTargets(const std::vector<std::stri
     if (placement.kind == Direct) {
       if (fstatat(directory.descriptor(), placement.name.c_str(), &info, 0) == 0) {
         identities.push_back({info.st_dev, info.st_ino, {}, i});
+      } else if (errno == ENOENT && directory.onProc()) {
+        // Nothing can be created under /proc: a name it lacks (`/dev/fd/01`) fails now
+        // as it would when opened after the work.
+        throw IoFailure(systemReason("cannot open the output file", ENOENT), targets[i]);
       }
       continue;
     }

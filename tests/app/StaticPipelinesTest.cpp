@@ -453,8 +453,8 @@ TEST_F(StaticPipelinesTest, BadInputsEndInOneErrorLineAndKeepEarlierFiles) {
       {{"-r", "in.obj", "/proc/self/fd/7"}, ErrorKind::BadArgument, "/proc/self/fd/7", "as in.obj, an input",
        "7<>in.obj"},
       // A descriptor that was not open when the program started, or a name the kernel
-      // does not give one.
-      {{"-d", "good.bin", "/dev/fd/01", "0"}, ErrorKind::IoFailure, "/dev/fd/01", "No such file or directory"},
+      // does not give one (refused before the input is read).
+      {{"-d", "missing.bin", "/dev/fd/01", "0"}, ErrorKind::IoFailure, "/dev/fd/01", "No such file or directory"},
       {{"-e", "in.obj", "/dev/stdout", "0.01", "0"}, ErrorKind::IoFailure, "/dev/stdout", "", ">&-"},
       {{"-r", "missing.obj", "good.bin"}, ErrorKind::UnreadableInput, "missing.obj"},
       {{"-r", "good.bin", "x.obj"}, ErrorKind::MalformedObj, "good.bin", "not OBJ text: byte"},
